@@ -1,0 +1,145 @@
+// Plans a handful of workloads with a parallel factory over the serial core
+// planner, checks each result against the serial plan of the same request and
+// times both.
+#include <zun/fft/omp/factory.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using zun::fft::Dim;
+
+struct Workload {
+    std::string name;
+    bool real;
+    bool inplace;
+    std::vector<Dim> dims;
+    Dim batch;
+};
+
+// Median time of `run` over a few repeats; `prepare` restores the input before
+// each one and is not timed.
+double medianSeconds(const std::function<void()>& prepare, const std::function<void()>& run)
+{
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        prepare();
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+std::size_t reals(const Workload& w, bool output)
+{
+    std::size_t points = 1;
+    for (const Dim& d : w.dims) points *= static_cast<std::size_t>(d.size);
+    const std::size_t count = static_cast<std::size_t>(std::max<std::int64_t>(w.batch.size, 1));
+    if (!w.real) return 2 * points * count;
+    const std::int64_t last = w.dims.back().size;
+    const std::size_t padded = points / static_cast<std::size_t>(last) * static_cast<std::size_t>((last | 1) + 1);
+    return (output || w.inplace ? padded : points) * count;
+}
+
+// Runs the forward transform of `plan` on a fresh copy of `source`, returning
+// the median time; `result` holds the output of the last run.
+double timeForward(const zun::fft::InplaceCompute<float>& plan, const std::vector<float>& source,
+                   std::vector<float>& result)
+{
+    std::vector<float> work(std::max<std::size_t>(plan.workSize(), 1));
+    return medianSeconds([&] { result = source; }, [&] { plan.forward(result.data(), work.data()); });
+}
+
+double timeForward(const zun::fft::OoplaceCompute<float>& plan, const std::vector<float>& source,
+                   std::vector<float>& result)
+{
+    std::vector<float> work(std::max<std::size_t>(plan.workSize(), 1));
+    return medianSeconds([] {}, [&] { plan.forward(source.data(), result.data(), work.data()); });
+}
+
+template <typename F>
+void runWorkload(const Workload& w, const F& serialFactory, const F& parallelFactory, const zun::fft::PlanKey* key)
+{
+    const std::shared_ptr<float> noTuning;
+    const auto rank = w.dims.size();
+    auto make = [&](const F& factory) {
+        if (w.inplace) return std::make_pair(factory.makeInplace(rank, w.dims.data(), &w.batch, false, key, noTuning),
+                                             std::unique_ptr<zun::fft::OoplaceCompute<float>>());
+        return std::make_pair(std::unique_ptr<zun::fft::InplaceCompute<float>>(),
+                              factory.makeOoplace(rank, w.dims.data(), &w.batch, false, key, noTuning));
+    };
+    const auto serial = make(serialFactory);
+    const auto parallel = make(parallelFactory);
+    if (!(serial.first || serial.second) || !(parallel.first || parallel.second)) {
+        std::printf("%-36s declined\n", w.name.c_str());
+        return;
+    }
+
+    std::vector<float> source(std::max(reals(w, false), reals(w, true)));
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(-1, 1);
+    for (float& x : source) x = value(random);
+    std::vector<float> serialOut(source.size()), parallelOut(source.size());
+    auto timed = [&](const auto& plans, std::vector<float>& out) {
+        return plans.first ? timeForward(*plans.first, source, out) : timeForward(*plans.second, source, out);
+    };
+    const double serialTime = timed(serial, serialOut);
+    const double parallelTime = timed(parallel, parallelOut);
+    const std::string description = parallel.first ? parallel.first->toString() : parallel.second->toString();
+
+    double maxError = 0, maxValue = 0;
+    for (std::size_t i = 0; i < reals(w, true); ++i) {
+        maxError = std::max(maxError, static_cast<double>(std::abs(serialOut[i] - parallelOut[i])));
+        maxValue = std::max(maxValue, static_cast<double>(std::abs(serialOut[i])));
+    }
+    std::printf("%-36s %-46s %9.1e %9.2f %9.2f %7.2fx\n", w.name.c_str(), description.c_str(),
+                maxValue > 0 ? maxError / maxValue : maxError, serialTime * 1e3, parallelTime * 1e3,
+                serialTime / parallelTime);
+}
+
+}  // namespace
+
+int main()
+{
+    const int cores = zun::detectCores();
+    zun::Configuration configuration;
+    configuration.set(zun::Parameter::Threads, cores);
+    const auto key = zun::fft::makePlanKey(4);
+
+    auto complexSerial = zun::fft::makePlannerFactory<float, std::complex<float>, std::complex<float>>();
+    auto complexParallel = zun::fft::omp::makeFactory(
+        zun::fft::makePlannerFactory<float, std::complex<float>, std::complex<float>>(), configuration);
+    auto realSerial = zun::fft::makePlannerFactory<float, float, std::complex<float>>();
+    auto realParallel =
+        zun::fft::omp::makeFactory(zun::fft::makePlannerFactory<float, float, std::complex<float>>(), configuration);
+
+    std::printf("zun_fft_iomp %s on %d threads (%s)\n\n", zun_fft_omp_version, cores,
+                complexParallel->toString().c_str());
+    std::printf("%-36s %-46s %9s %9s %9s %8s\n", "workload (float, forward)", "parallel plan", "rel.err",
+                "serial ms", "par. ms", "speedup");
+
+    const std::vector<Workload> complexWork = {
+        {"batch 4096 x 1-D 1024, in place", false, true, {{1024, 0, 0}}, {4096, 0, 0}},
+        {"2-D 1024 x 1024, in place", false, true, {{1024, 0, 0}, {1024, 0, 0}}, {1, 0, 0}},
+        {"2-D 2048 x 2048, out of place", false, false, {{2048, 0, 0}, {2048, 0, 0}}, {1, 0, 0}},
+        {"3-D 128 x 128 x 128, in place", false, true, {{128, 0, 0}, {128, 0, 0}, {128, 0, 0}}, {1, 0, 0}},
+    };
+    for (const auto& w : complexWork) runWorkload(w, *complexSerial, *complexParallel, key.data());
+
+    const std::vector<Workload> realWork = {
+        {"real batch 4096 x 1-D 1024, oop", true, false, {{1024, 0, 0}}, {4096, 0, 0}},
+        {"real 2-D 2048 x 2048, out of place", true, false, {{2048, 0, 0}, {2048, 0, 0}}, {1, 0, 0}},
+    };
+    for (const auto& w : realWork) runWorkload(w, *realSerial, *realParallel, key.data());
+    return 0;
+}

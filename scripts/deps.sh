@@ -1,0 +1,14 @@
+# Installs the build dependencies that are missing (Debian 12). Sourced by the
+# demo and test scripts.
+zun_install_missing() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+ZUN_BUILD_PACKAGES=(cmake ninja-build g++ libfftw3-dev libomp-dev)

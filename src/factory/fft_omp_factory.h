@@ -1,0 +1,76 @@
+// The parallel factory: wraps a serial planner factory of the core library and
+// answers make requests with the wrapped factory's plans or with strategies
+// that run them on OpenMP threads.
+#pragma once
+
+#include <zun/core.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zun::fft::omp {
+
+enum class Kind { Complex, Real };
+
+template <typename T, Kind K>
+using FactoryOf = std::conditional_t<K == Kind::Complex, ComplexFactory<T>, RealFactory<T>>;
+
+template <typename F>
+class FftOmpFactory final : public F {
+public:
+    using Real = typename F::Real;
+    using Planner = PlannerFactory<Real, typename F::Input, typename F::Output>;
+    static constexpr Kind kind = F::isRealToComplex ? Kind::Real : Kind::Complex;
+
+    FftOmpFactory(int threads, int packages, std::uint32_t cacheL1, std::uint32_t cacheL2, std::uint32_t cacheL3)
+        : threads_(threads), packages_(packages), cacheL1_(cacheL1), cacheL2_(cacheL2), cacheL3_(cacheL3)
+    {
+    }
+
+    // Takes ownership only once the factory itself exists, so a failed
+    // allocation leaves the caller's factory with the caller.
+    void adopt(std::unique_ptr<Planner> inner) { inner_ = std::move(inner); }
+
+    ~FftOmpFactory() override { inner_.reset(); }
+
+    std::int64_t queryInplace(std::size_t rank, const Dim* dims, bool unitStride) const override
+    {
+        return inner_->queryInplace(rank, dims, unitStride);
+    }
+    std::unique_ptr<InplaceCompute<Real>> makeInplace(std::size_t rank, const Dim* dims, const Dim* batch,
+                                                      bool lockFlag, const PlanKey* key,
+                                                      const std::shared_ptr<Real>& tuning) const override;
+    std::int64_t queryOoplace(std::size_t rank, const Dim* dims, bool unitStride) const override
+    {
+        return inner_->queryOoplace(rank, dims, unitStride);
+    }
+    std::unique_ptr<OoplaceCompute<Real>> makeOoplace(std::size_t rank, const Dim* dims, const Dim* batch,
+                                                      bool lockFlag, const PlanKey* key,
+                                                      const std::shared_ptr<Real>& tuning) const override;
+    std::int64_t auxiliaryA(std::int64_t value) const override { return inner_->auxiliaryA(value); }
+    std::int64_t auxiliaryB(std::int64_t value) const override { return inner_->auxiliaryB(value); }
+    int threadCount() const override { return threads_; }
+    std::string toString() const override { return "FftOmpFactory(" + inner_->toString() + ")"; }
+
+    const Planner& inner() const { return *inner_; }
+    int threads() const { return threads_; }
+    int packages() const { return packages_; }
+    std::uint32_t cacheL1() const { return cacheL1_; }
+    std::uint32_t cacheL2() const { return cacheL2_; }
+    std::uint32_t cacheL3() const { return cacheL3_; }
+
+private:
+    template <Placement P>
+    std::unique_ptr<Compute<Real, P>> make(std::size_t rank, const Dim* dims, const Dim* batch, bool lockFlag,
+                                           const PlanKey* key, const std::shared_ptr<Real>& tuning) const;
+
+    std::unique_ptr<Planner> inner_;
+    int threads_;
+    int packages_;
+    std::uint32_t cacheL1_;
+    std::uint32_t cacheL2_;
+    std::uint32_t cacheL3_;
+};
+
+}  // namespace zun::fft::omp

@@ -1,0 +1,49 @@
+// Pieces of plan descriptions.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+namespace zun::fft::omp {
+
+template <typename T>
+const char* precisionName()
+{
+    if constexpr (sizeof(T) == 2) return "float16_t";
+    else if constexpr (sizeof(T) == 4) return "float32_t";
+    else return "float64_t";
+}
+
+// The leading part of a sub-plan description up to and including its last
+// 'b' or 'v' (nothing when it has neither).
+inline std::string upToLastCountMark(const std::string& description)
+{
+    const std::size_t mark = description.find_last_of("bv");
+    return mark == std::string::npos ? std::string() : description.substr(0, mark + 1);
+}
+
+// The sizes of a row plan description: from just after its first '(' up to,
+// not including, the character before its first 'b'. Positions of absent
+// characters count as the largest value and the arithmetic wraps, so every
+// description gives some piece and none is cut past its end.
+inline std::string sizesBetweenParenAndCount(const std::string& description)
+{
+    const std::uint64_t open = description.find('(');
+    const std::uint64_t mark = description.find('b');
+    const std::uint64_t start = open + 1;
+    const std::uint64_t length = mark - open - 2;
+    return description.substr(start, std::min<std::uint64_t>(length, description.size() - start));
+}
+
+// "Name<floatNN_t>(ROWSxSIZES_bCOUNT/OUTER/INNER)": the description of the
+// strategies on nested teams.
+template <typename T>
+std::string describeNested(const char* name, std::int64_t rows, const std::string& sizes, std::int64_t howmany,
+                           int outerThreads, int innerThreads)
+{
+    return std::string(name) + "<" + precisionName<T>() + ">(" + std::to_string(rows) + "x" + sizes + "_b" +
+           std::to_string(howmany) + "/" + std::to_string(outerThreads) + "/" + std::to_string(innerThreads) + ")";
+}
+
+}  // namespace zun::fft::omp

@@ -1,0 +1,108 @@
+// How index ranges are divided among the threads of a team, how a thread walks
+// its share with block, unit and tail plans, and how the work buffer is cut
+// into per-thread slices.
+#pragma once
+
+#include <zun/core.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace zun::fft::omp {
+
+// Complex elements and reals of T in one 64-byte cache line.
+template <typename T>
+inline constexpr std::int64_t lineColumns = 64 / (2 * static_cast<std::int64_t>(sizeof(T)));
+template <typename T>
+inline constexpr std::int64_t lineReals = 64 / static_cast<std::int64_t>(sizeof(T));
+
+// One thread's contiguous run of items [begin, end), in whole units. The items
+// after the last whole unit, [tailBegin, count), belong to no share; the last
+// thread of the team runs them (runsTail).
+struct Share {
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+    std::int64_t tailBegin = 0;
+    bool runsTail = false;
+
+    bool empty() const { return begin >= end; }
+};
+
+// Deals the whole units of `count` items out in thread order: the first
+// (units mod teamSize) threads get one unit more. Always computed over the team
+// that actually runs, so a smaller team than asked for still covers every item.
+inline Share splitRange(std::int64_t count, int teamSize, int thread, std::int64_t unit)
+{
+    const std::int64_t team = teamSize;
+    const std::int64_t t = thread;
+    const std::int64_t whole = count - count % unit;
+    const std::int64_t q = whole / team - (whole / team) % unit;
+    const std::int64_t r = (count - q * team) / unit;
+    Share share;
+    if (t < r) {
+        share.begin = t * (q + unit);
+        share.end = share.begin + q + unit;
+    } else if (t == r) {
+        share.begin = t * (q + unit);
+        share.end = share.begin + q;
+    } else {
+        share.begin = whole - (team - t) * q;
+        share.end = share.begin + q;
+    }
+    share.tailBegin = whole;
+    share.runsTail = t == team - 1 && whole < count;
+    return share;
+}
+
+// Keeps a parameter out of template argument deduction.
+template <typename T>
+struct NotDeduced {
+    using type = T;
+};
+
+// Walks one share: the block plan while a whole block remains, then the unit
+// plan on each remaining unit, then (last thread only) the tail plan.
+// `run(plan, firstItem)` makes one call.
+template <typename Plan, typename Run>
+void runShare(const Share& share, std::int64_t block, std::int64_t unit, const Plan& blockPlan,
+              const Plan& unitPlan, const typename NotDeduced<Plan>::type* tailPlan, Run&& run)
+{
+    std::int64_t item = share.begin;
+    for (; item + block <= share.end; item += block) run(blockPlan, item);
+    for (; item < share.end; item += unit) run(unitPlan, item);
+    if (share.runsTail && tailPlan) run(*tailPlan, share.tailBegin);
+}
+
+// Least multiple of lineReals<T> not below n: slices start on whole lines.
+template <typename T>
+constexpr std::uint64_t roundUpToLine(std::uint64_t n)
+{
+    const std::uint64_t line = lineReals<T>;
+    return (n + line - 1) & ~(line - 1);
+}
+
+// What a sub-plan needs of each thread's slice: one of its own slices when it
+// runs a team of its own, else all of its work.
+template <typename Plan>
+std::uint64_t threadWorkNeed(const Plan& plan)
+{
+    return plan.threadCount() >= 2 ? plan.threadWorkSize() : plan.workSize();
+}
+
+// A slice must hold the work of every plan that runs in it (absent optional
+// plans count nothing), rounded up to whole lines.
+template <typename T, typename... Plans>
+std::uint64_t sliceFor(const Plans*... plans)
+{
+    std::uint64_t need = 0;
+    ((need = plans ? std::max<std::uint64_t>(need, plans->workSize()) : need), ...);
+    return roundUpToLine<T>(need);
+}
+
+// Raising a slice never lowers it and never rounds the value asked for.
+inline void raiseSlice(std::uint64_t& workPerThread, std::size_t n)
+{
+    if (n > workPerThread) workPerThread = n;
+}
+
+}  // namespace zun::fft::omp

@@ -1,0 +1,123 @@
+// Request records as every strategy reads them: padded rows, effective strides
+// and packed default distances per layout, key records, and the tuning array.
+#pragma once
+
+#include <zun/core.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace zun::fft::omp {
+
+// Reals of a padded row: room for N/2 + 1 complex values.
+constexpr std::int64_t pad(std::int64_t n) { return (n | 1) + 1; }
+
+enum class Layout { ComplexInput, ComplexOutput, RealInput, InplaceReal, ComplexHalfOutput };
+
+constexpr bool readsOutStrides(Layout layout)
+{
+    return layout == Layout::ComplexOutput || layout == Layout::ComplexHalfOutput;
+}
+
+constexpr bool isPadded(Layout layout)
+{
+    return layout == Layout::InplaceReal || layout == Layout::ComplexHalfOutput;
+}
+
+// Unit stride of the innermost axis: one real for real data, one complex
+// element for complex data.
+constexpr std::int64_t innermostDefault(Layout layout)
+{
+    return layout == Layout::RealInput || layout == Layout::InplaceReal ? 1 : 2;
+}
+
+inline std::int64_t strideField(const Dim& dim, Layout layout)
+{
+    return readsOutStrides(layout) ? dim.outStride : dim.inStride;
+}
+
+// Stride of `axis` in `layout`: the request's field when it is not 0, else the
+// packed default built outward from the innermost axis.
+inline std::int64_t effectiveStride(std::size_t rank, const Dim* dims, std::size_t axis, Layout layout)
+{
+    const std::size_t innermost = rank - 1;
+    std::int64_t stride = 0;
+    std::size_t k = innermost;
+    if (isPadded(layout)) {
+        if (axis == innermost) return innermostDefault(layout);
+        k = innermost - 1;
+        stride = strideField(dims[k], layout) != 0 ? strideField(dims[k], layout) : pad(dims[innermost].size);
+    } else {
+        stride = strideField(dims[k], layout) != 0 ? strideField(dims[k], layout) : innermostDefault(layout);
+    }
+    while (k > axis) {
+        const std::int64_t inside = stride * dims[k].size;
+        --k;
+        stride = strideField(dims[k], layout) != 0 ? strideField(dims[k], layout) : inside;
+    }
+    return stride;
+}
+
+inline std::int64_t defaultDistance(std::size_t rank, const Dim* dims, Layout layout)
+{
+    if (rank == 1 && isPadded(layout)) return pad(dims[0].size);
+    return dims[0].size * effectiveStride(rank, dims, 0, layout);
+}
+
+// A batch distance as given, or the layout's packed default when it is 0.
+inline std::int64_t distanceOrDefault(std::int64_t given, std::size_t rank, const Dim* dims, Layout layout)
+{
+    return given != 0 ? given : defaultDistance(rank, dims, layout);
+}
+
+// A batch count below 2 (0 included) is one transform.
+inline std::int64_t transformCount(std::int64_t count) { return count >= 2 ? count : 1; }
+
+// Record k of a key: records have different lengths, so walk them one by one.
+inline const PlanKey* keyRecord(const PlanKey* key, std::size_t k)
+{
+    for (std::size_t i = 0; i < k; ++i) key += 1 + (key[0] & 0xffu);
+    return key;
+}
+
+// Planning is in tuning mode when the first tuning value is strictly negative
+// (so neither -0.0 nor a NaN).
+template <typename T>
+bool isTuningMode(const std::shared_ptr<T>& tuning)
+{
+    return tuning && tuning.get()[0] < T(0);
+}
+
+// The tuning pointer of plans along outer axes only: it shares ownership of
+// the caller's array and points at entry `index`. In tuning mode, when the
+// header of the key record those plans receive asks for it, the first value is
+// copied into that entry first. With no caller array there is nothing to point
+// into: the result is empty and nothing is copied.
+template <typename T>
+std::shared_ptr<T> aliasTuning(const std::shared_ptr<T>& tuning, std::int64_t index, PlanKey aliasedHeader)
+{
+    if (!tuning) return {};
+    if (static_cast<std::int32_t>(aliasedHeader) >= 2 && isTuningMode(tuning)) tuning.get()[index] = tuning.get()[0];
+    return std::shared_ptr<T>(tuning, tuning.get() + index);
+}
+
+// In-place strategies ask the wrapped factory for in-place tuning entries,
+// out-of-place strategies for out-of-place ones.
+template <Placement P, typename Planner>
+std::int64_t tuningIndexFor(const Planner& inner, std::size_t rank, const Dim* dims, const PlanKey* key)
+{
+    if constexpr (P == Placement::Inplace) return inner.tuningIndexInplace(rank, dims, key);
+    else return inner.tuningIndexOoplace(rank, dims, key);
+}
+
+// The tuning lock of an outermost request: held from the moment the request
+// has passed its checks until the make operation returns.
+template <typename Planner, typename T>
+TuningLock takeTuningLock(const Planner& inner, bool lockFlag, std::size_t rank, const Dim* dims, bool unitStride,
+                          const std::shared_ptr<T>& tuning)
+{
+    if (!lockFlag || !isTuningMode(tuning)) return {};
+    return inner.lockForTuning(rank, dims, unitStride, tuning);
+}
+
+}  // namespace zun::fft::omp

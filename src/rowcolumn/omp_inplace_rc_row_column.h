@@ -1,0 +1,163 @@
+// In-place real-to-complex rank-2 transforms on nested teams. Forward runs the
+// real rows first and then the complex columns of the half spectrum; backward
+// runs the columns first, since the complex-to-real rows consume them. Rows go
+// to threads in pairs, so an odd last row needs a plan of its own.
+#pragma once
+
+#include <zun/core.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "factory/fft_omp_factory.h"
+#include "parallel/calls.h"
+#include "parallel/columns.h"
+#include "parallel/describe.h"
+#include "parallel/partition.h"
+#include "parallel/records.h"
+#include "parallel/regions.h"
+#include "parallel/subplans.h"
+#include "parallel/teams.h"
+#include "rowcolumn/row_column.h"
+
+namespace zun::fft::omp {
+
+// Real rows are handed out in pairs: a block plan for a thread's share at once,
+// a pair plan, and, when the row count is odd, a plan for the last row, which
+// the last thread runs after its share.
+template <typename Plan>
+struct RowPairPlans {
+    std::unique_ptr<Plan> blockPlan;
+    std::unique_ptr<Plan> pairPlan;
+    std::unique_ptr<Plan> oddPlan;
+
+    // Requested block, odd, pair: the odd plan only when it will run.
+    template <typename Make>
+    void request(std::int64_t rows, std::int64_t rowsPerBlock, SubPlans& subPlans, Make&& make)
+    {
+        blockPlan = subPlans.require(make(rowsPerBlock));
+        if (rows % 2 != 0) oddPlan = subPlans.require(make(1));
+        pairPlan = subPlans.require(make(2));
+    }
+
+    // Walks one thread's share of the rows; run(plan, firstRow).
+    template <typename Run>
+    void walk(const Share& share, std::int64_t rowsPerBlock, Run&& run) const
+    {
+        runShare(share, rowsPerBlock, 2, *blockPlan, *pairPlan, oddPlan.get(), std::forward<Run>(run));
+    }
+};
+
+// Rows per block call: about one thread's share, in whole pairs, and never
+// less than two pairs.
+inline std::int64_t rowPairsPerBlockFor(std::int64_t rows, int innerThreads)
+{
+    const std::int64_t share = rows / innerThreads;
+    return std::max<std::int64_t>(4, share - share % 2);
+}
+
+inline Share rowPairShare(std::int64_t rows, const Team& team) { return splitRange(rows, team.size, team.thread, 2); }
+
+// Complex columns of a real row of n points: n/2 + 1.
+inline std::int64_t halfColumns(std::int64_t n) { return (n >> 1) + 1; }
+
+template <typename T>
+class OmpInplaceRCRowColumn final : public RoutedCompute<OmpInplaceRCRowColumn<T>, T, Placement::Inplace> {
+public:
+    using Factory = FftOmpFactory<RealFactory<T>>;
+    using Plan = InplaceCompute<T>;
+
+    OmpInplaceRCRowColumn(const Factory& factory, const Dim* dims, const Dim* batch, std::uint64_t transformReals,
+                          const PlanKey* key, const std::shared_ptr<T>& tuning)
+        : rows(dims[0].size),
+          columns(halfColumns(dims[1].size)),
+          howmany(transformCount(batch->size)),
+          rowStride(dims[0].inStride != 0 ? dims[0].inStride : pad(dims[1].size)),
+          distance(distanceOrDefault(batch->inStride, 2, dims, Layout::InplaceReal)),
+          teams(rowColumnTeams<T>(factory, howmany, transformReals))
+    {
+        const auto& inner = factory.inner();
+        const auto columnsTuning = columnTuning<Placement::Inplace>(inner, dims, key, tuning);
+        const PlanKey* rowKey = keyRecord(key, 1);
+        const Dim row{dims[1].size, 1, 0};
+
+        rowsPerBlock = rowPairsPerBlockFor(rows, teams.innerThreads);
+        rowPlans.request(rows, rowsPerBlock, subPlans, [&](std::int64_t count) {
+            return makeSubPlan<Placement::Inplace>(inner, 1, &row, Dim{count, rowStride, 0}, rowKey, tuning);
+        });
+
+        columnsPerBlock = columnsPerBlockFor<T>(columns, teams.innerThreads);
+        requestColumnPlans(*inner.complexFactory(),
+                           {ColumnRequest<T, Placement::Inplace>{columnPlans, Dim{rows, rowStride, 0}, columns}},
+                           columnsPerBlock, key, columnsTuning, subPlans);
+
+        workPerThread = sliceFor<T>(rowPlans.blockPlan.get(), rowPlans.pairPlan.get(), rowPlans.oddPlan.get(),
+                                    columnPlans.blockPlan.get(), columnPlans.groupPlan.get(),
+                                    columnPlans.tailPlan.get());
+    }
+
+    bool complete() const { return subPlans.complete(); }
+
+    void run(const Call& call, const Arrays<T, Placement::Inplace>& arrays, T* work) const
+    {
+        nestedRegions(teams, howmany, [&](const NestedPlace& at) {
+            if (at.items.empty()) return;
+            T* slice = work + at.sliceIndex(teams) * workPerThread;
+            const Share rowShare = rowPairShare(rows, at.inner);
+            const Share columnShare = splitRange(columns, at.inner.size, at.inner.thread, lineColumns<T>);
+            for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
+                T* base = arrays.data + item * distance;
+                auto rowPass = [&](const Call& rowCall) {
+                    rowPlans.walk(rowShare, rowsPerBlock, [&](const Plan& plan, std::int64_t row) {
+                        invoke(plan, rowCall, {base + row * rowStride}, slice);
+                    });
+                };
+                auto columnPass = [&](const Call& columnCall) {
+                    columnPlans.walk(columnShare, columnsPerBlock, [&](const Plan& plan, std::int64_t column) {
+                        invoke(plan, columnCall, {base + 2 * column}, slice);
+                    });
+                };
+                if (call.isForward()) {
+                    rowPass(call);
+                    teamBarrier();
+                    columnPass(call.plain());
+                } else {
+                    columnPass(call);
+                    teamBarrier();
+                    rowPass(call.plain());
+                }
+            }
+        });
+    }
+
+    std::size_t workSize() const override
+    {
+        return static_cast<std::size_t>(teams.outerThreads) * teams.innerThreads * workPerThread;
+    }
+    int threadCount() const override { return teams.threadCount(); }
+    std::string toString() const override
+    {
+        return describeNested<T>("OmpInplaceRC", rows, sizesBetweenParenAndCount(rowPlans.blockPlan->toString()),
+                                 howmany, teams.outerThreads, teams.innerThreads);
+    }
+    std::size_t threadWorkSize() const override { return workPerThread; }
+    void reserveThreadWork(std::size_t n) override { raiseSlice(workPerThread, n); }
+
+private:
+    std::int64_t rows;
+    std::int64_t columns;
+    std::int64_t howmany;
+    std::int64_t rowStride;
+    std::int64_t distance;
+    NestedTeams teams;
+    std::uint64_t workPerThread = 0;
+    std::int64_t rowsPerBlock = 0;
+    RowPairPlans<Plan> rowPlans;
+    std::int64_t columnsPerBlock = 0;
+    ColumnPlanSet<T, Placement::Inplace> columnPlans;
+    SubPlans subPlans;
+};
+
+}  // namespace zun::fft::omp

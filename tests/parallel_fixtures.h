@@ -1,0 +1,56 @@
+// Parallel factories over stand-in (or recording) planners with chosen
+// machine figures, so that tests can steer the decisions with small sizes.
+#pragma once
+
+#include <zun/fft/omp/factory.h>
+
+#include <complex>
+#include <memory>
+
+#include "factory/fft_omp_factory.h"
+
+namespace zun::fft::testing {
+
+struct Machine {
+    int threads = 4;
+    int packages = 1;
+    int cacheL1 = 32;    // KiB
+    int cacheL2 = 1024;  // KiB
+    int cacheL3 = 8192;  // KiB
+};
+
+inline zun::Configuration configurationOf(const Machine& machine)
+{
+    zun::Configuration configuration;
+    configuration.set(zun::Parameter::Threads, machine.threads);
+    configuration.set(zun::Parameter::Packages, machine.packages);
+    configuration.set(zun::Parameter::DataCacheL1, machine.cacheL1);
+    configuration.set(zun::Parameter::DataCacheL2, machine.cacheL2);
+    configuration.set(zun::Parameter::DataCacheL3, machine.cacheL3);
+    return configuration;
+}
+
+template <typename F>
+using Parallel = omp::FftOmpFactory<F>;
+
+// Wraps `inner` (a serial planner) and returns the parallel factory itself.
+template <typename F>
+std::unique_ptr<Parallel<F>> parallelOver(std::unique_ptr<F> inner, const Machine& machine)
+{
+    auto factory = omp::makeFactory(std::move(inner), configurationOf(machine));
+    return std::unique_ptr<Parallel<F>>(static_cast<Parallel<F>*>(factory.release()));
+}
+
+template <typename T>
+std::unique_ptr<Parallel<ComplexFactory<T>>> complexParallel(const Machine& machine)
+{
+    return parallelOver<ComplexFactory<T>>(makePlannerFactory<T, std::complex<T>, std::complex<T>>(), machine);
+}
+
+template <typename T>
+std::unique_ptr<Parallel<RealFactory<T>>> realParallel(const Machine& machine)
+{
+    return parallelOver<RealFactory<T>>(makePlannerFactory<T, T, std::complex<T>>(), machine);
+}
+
+}  // namespace zun::fft::testing
