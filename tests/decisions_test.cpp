@@ -140,3 +140,67 @@ TEST(Decisions, TransformRealsReachTheStrategies)
 
 }  // namespace
 }  // namespace zun::fft::omp
+
+#include "parallel_fixtures.h"
+#include "support/harness.h"
+
+namespace zun::fft::testing {
+namespace {
+
+using support::Request;
+
+TEST(DecisionsThroughTheFactory, GrainsSizeTheBatchTeams)
+{
+    struct Case {
+        bool real;
+        int cacheL1;
+        Request request;
+        const char* prefix;
+        int threads;
+    };
+    const Case cases[] = {
+        {false, 48, {2, {{8, 0, 0}, {8, 0, 0}}, {1000, 0, 0}}, "OmpBatch(", 8},  // grain 100: ten threads' worth
+        {false, 32, {1, {{16, 6, 6}}, {320, 0, 0}}, "OmpBatch(", 1},             // grain 320: one thread
+        {false, 32, {1, {{1024, 0, 0}}, {30, 0, 0}}, "OmpBatch(", 6},             // grain 5
+        {true, 48, {2, {{8, 0, 0}, {8, 0, 0}}, {1000, 0, 0}}, "OmpBatch(", 5},   // grain 200
+        {true, 32, {1, {{2049, 0, 0}}, {8, 0, 0}}, "OmpBatch(", 4},               // odd length: grain 2
+        {true, 32, {1, {{100, 0, 0}}, {10, 0, 0}}, "rdft(", 1},                   // small enough for one thread
+        {false, 32, {1, {{64, 0, 0}}, {10, 0, 0}}, "dft(", 1},
+    };
+    for (const Case& c : cases) {
+        const Machine machine{8, 1, c.cacheL1, 1024, 8192};
+        std::unique_ptr<OoplaceCompute<float>> plan;
+        if (c.real) plan = support::makePlan<Placement::Ooplace>(*realParallel<float>(machine), c.request);
+        else plan = support::makePlan<Placement::Ooplace>(*complexParallel<float>(machine), c.request);
+        ASSERT_TRUE(plan) << support::describe(c.request);
+        EXPECT_EQ(plan->toString().rfind(c.prefix, 0), 0u) << plan->toString();
+        EXPECT_EQ(plan->threadCount(), c.threads) << support::describe(c.request);
+    }
+}
+
+TEST(DecisionsThroughTheFactory, DeclinedAndPassedThroughRequests)
+{
+    auto complex = complexParallel<double>(Machine{});
+    auto real = realParallel<double>(Machine{});
+    const Request declined[] = {
+        {2, {{64, 0, 0}, {1, 0, 0}}, {1, 0, 0}},
+        {1, {{0, 0, 0}}, {4, 0, 0}},
+        {2, {{std::int64_t{1} << 40, 0, 0}, {std::int64_t{1} << 40, 0, 0}}, {1, 0, 0}},
+    };
+    for (const Request& request : declined) {
+        EXPECT_FALSE(support::makePlan<Placement::Inplace>(*complex, request)) << support::describe(request);
+        EXPECT_FALSE(support::makePlan<Placement::Ooplace>(*real, request)) << support::describe(request);
+    }
+    EXPECT_FALSE(support::makePlan<Placement::Inplace>(*real, Request{1, {{64, 2, 0}}, {8, 0, 0}}))
+        << "no strided real batch";
+    // Column requests go to the wrapped factory as they stand.
+    const Request column{columnRank, {{64, 128, 0}}, {8, 2, 0}};
+    auto plan = support::makePlan<Placement::Inplace>(*complex, column);
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->toString().find("Omp"), std::string::npos);
+    auto reference = makePlannerFactory<double, std::complex<double>, std::complex<double>>();
+    EXPECT_TRUE(support::checkPlan(column, *plan, *reference));
+}
+
+}  // namespace
+}  // namespace zun::fft::testing

@@ -25,7 +25,7 @@
 #include "parallel/regions.h"
 #include "parallel/subplans.h"
 #include "parallel/teams.h"
-#include "rowcolumn/omp_inplace_rc_row_column.h"
+#include "parallel/rows.h"
 #include "rowcolumn/row_column.h"
 
 namespace zun::fft::omp {
