@@ -110,7 +110,18 @@ TYPED_TEST(SupportHarnessTyped, StandInPassesAgainstItself)
     }
 }
 
-enum class Fault { None, PastExtent, BeforeStart, Hole, Padding, FirstArray, Value, WorkPastEnd, WorkBefore, NoWithArg };
+enum class Fault {
+    None,
+    PastExtent,
+    BeforeStart,
+    Hole,
+    Padding,
+    FirstArray,
+    Value,
+    WorkPastEnd,
+    WorkBefore,
+    NoWithArg,
+};
 
 // Runs a correct plan, then breaks one thing.
 template <typename T, Placement P>

@@ -336,7 +336,8 @@ Problems checkDirection(const Request& request, Direction direction, const Compu
     Problems problems(name(direction));
     problems.append(checkForm(plan, direction, Form{}, prepared, expected, layouts, options, tolerance));
     if (options.withArg)
-        problems.append(checkForm(plan, direction, Form{options.extraArg}, prepared, expected, layouts, options, tolerance));
+        problems.append(
+            checkForm(plan, direction, Form{options.extraArg}, prepared, expected, layouts, options, tolerance));
     return problems;
 }
 

@@ -535,14 +535,14 @@ const ComplexFactory<T>* RecordingPlannerFactory<T, T, std::complex<T>>::complex
     return companion_.get();
 }
 
-#define ZUN_SUPPORT_INSTANTIATE(T)                       \
-    template class Recorder<T>;                          \
-    template class RecordingFactoryBase<T, std::complex<T>, std::complex<T>, ComplexFactory<T>>; \
+#define ZUN_SUPPORT_INSTANTIATE(T)                                                                      \
+    template class Recorder<T>;                                                                         \
+    template class RecordingFactoryBase<T, std::complex<T>, std::complex<T>, ComplexFactory<T>>;        \
     template class RecordingFactoryBase<T, std::complex<T>, std::complex<T>, ComplexPlannerFactory<T>>; \
-    template class RecordingFactoryBase<T, T, std::complex<T>, RealPlannerFactory<T>>; \
-    template class RecordingPlannerBase<T, std::complex<T>, std::complex<T>>; \
-    template class RecordingPlannerBase<T, T, std::complex<T>>; \
-    template class RecordingPlannerFactory<T, std::complex<T>, std::complex<T>>; \
+    template class RecordingFactoryBase<T, T, std::complex<T>, RealPlannerFactory<T>>;                  \
+    template class RecordingPlannerBase<T, std::complex<T>, std::complex<T>>;                           \
+    template class RecordingPlannerBase<T, T, std::complex<T>>;                                         \
+    template class RecordingPlannerFactory<T, std::complex<T>, std::complex<T>>;                        \
     template class RecordingPlannerFactory<T, T, std::complex<T>>;
 
 ZUN_SUPPORT_INSTANTIATE(float)

@@ -175,7 +175,8 @@ public:
 template <typename T>
 class RecordingPlannerFactory<T, T, std::complex<T>> : public RecordingPlannerBase<T, T, std::complex<T>> {
 public:
-    explicit RecordingPlannerFactory(std::unique_ptr<RealFactory<T>> inner = makePlannerFactory<T, T, std::complex<T>>());
+    explicit RecordingPlannerFactory(
+        std::unique_ptr<RealFactory<T>> inner = makePlannerFactory<T, T, std::complex<T>>());
 
     std::unique_ptr<SplitBackwardCompute<T>> makeSplitBackward(std::size_t rank, const Dim* dims, const Dim* batch,
                                                                const PlanKey* key,
