@@ -188,7 +188,9 @@ TEST(RowColumnComplex, OoplaceSubRequestsAlternateLayouts)
     for (std::size_t i = 0; i < made.size(); ++i) {
         EXPECT_EQ(made[i].op, ops[i]) << i;
         EXPECT_EQ(made[i].batch->size, counts[i]) << i;
-        if (made[i].column) EXPECT_EQ(made[i].dims[0].inStride, strides[i]) << i;
+        if (made[i].column) {
+            EXPECT_EQ(made[i].dims[0].inStride, strides[i]) << i;
+        }
     }
     EXPECT_EQ(made[0].batch->inStride, 48);
     EXPECT_EQ(made[0].batch->outStride, 56);
@@ -213,9 +215,13 @@ TEST(RowColumnComplex, ExtraArgReachesTheRowPlansOnly)
                        : support::checkPlanWithArg(request, *out, *reference, options));
         for (const auto& call : recorded.recorder->planCalls()) {
             const bool withArg = call.op.find("WithArg") != std::string::npos;
-            if (withArg) EXPECT_EQ(call.extraArg, options.extraArg);
+            if (withArg) {
+                EXPECT_EQ(call.extraArg, options.extraArg);
+            }
             // Plans are numbered by the call that made them: columns are requested with columnRank.
-            if (made[call.call].column) EXPECT_FALSE(withArg) << "column plans run the plain form";
+            if (made[call.call].column) {
+                EXPECT_FALSE(withArg) << "column plans run the plain form";
+            }
         }
     }
 }

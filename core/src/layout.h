@@ -2,8 +2,11 @@
 // reals of the array's element type; a complex point takes two of them.
 #pragma once
 
+#include "half_convert.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace zun::fft::detail {
@@ -46,13 +49,15 @@ Span spanOf(const View& view);
 template <typename S, typename D>
 void copyInnermost(const S* src, std::int64_t srcStride, D* dst, std::int64_t dstStride, std::int64_t n,
                    int elementReals) {
-    if (elementReals == 2) {
+    if constexpr (!std::is_same_v<S, D>) {
+        convertLine(src, srcStride, dst, dstStride, n, elementReals);
+    } else if (elementReals == 2) {
         for (std::int64_t i = 0; i < n; ++i) {
-            dst[i * dstStride] = static_cast<D>(src[i * srcStride]);
-            dst[i * dstStride + 1] = static_cast<D>(src[i * srcStride + 1]);
+            dst[i * dstStride] = src[i * srcStride];
+            dst[i * dstStride + 1] = src[i * srcStride + 1];
         }
     } else {
-        for (std::int64_t i = 0; i < n; ++i) dst[i * dstStride] = static_cast<D>(src[i * srcStride]);
+        for (std::int64_t i = 0; i < n; ++i) dst[i * dstStride] = src[i * srcStride];
     }
 }
 
@@ -70,7 +75,7 @@ void copyAxis(const S* src, const View& from, D* dst, const View& to, std::size_
 }
 
 // Copies the first `count` transforms of `from` to `to` (same extents past axis
-// 0), converting each real. The innermost axis is the hot loop.
+// 0), converting each real (only _Float16 <-> float conversions occur). The innermost axis is the hot loop.
 template <typename S, typename D>
 void copyPoints(const S* src, const View& from, D* dst, const View& to, std::int64_t count) {
     copyAxis(src, from, dst, to, 0, count);

@@ -54,20 +54,24 @@ std::unique_ptr<Pass<R>> makeDirectPass(const Problem& problem, bool tuning) {
     return std::make_unique<DirectPass<R>>(std::move(aligned), std::move(unaligned));
 }
 
-enum class Operand { Source, Side };
-
-// Points moved between an operand and the staging buffer.
+// Points moved between a caller's array and the staging buffer.
 struct Transfer {
-    Operand operand = Operand::Source;
     View array;
     View staging;
     std::int64_t stagingOffset = 0;
 };
 
+enum class Operand { Source, Side };
+
+struct Gather {
+    Operand operand = Operand::Source;
+    Transfer points;
+};
+
 // What a staged pass does per chunk of transforms: gather into the staging
 // buffer, transform there in place, scatter the result to the destination.
 struct Staging {
-    std::vector<Transfer> gathers;
+    std::vector<Gather> gathers;
     Transfer scatter;
     Problem transform;                 // in place on packed staging views
     std::int64_t transformReals = 0;   // staging reals one transform takes
@@ -90,10 +94,11 @@ public:
         R* buffer = alignedStaging(work);
         for (std::int64_t first = 0; first < count_; first += chunk_) {
             const std::int64_t n = std::min(chunk_, count_ - first);
-            for (const Transfer& gather : staging_.gathers) {
+            for (const Gather& gather : staging_.gathers) {
                 const T* operand = gather.operand == Operand::Side ? side : source;
-                copyPoints(operand + first * gather.array.strides[0], gather.array, buffer + gather.stagingOffset,
-                           gather.staging, n);
+                const Transfer& points = gather.points;
+                copyPoints(operand + first * points.array.strides[0], points.array, buffer + points.stagingOffset,
+                           points.staging, n);
             }
             (n == chunk_ ? chunkPlan_ : tailPlan_).execute(buffer, buffer);
             const Transfer& scatter = staging_.scatter;
@@ -102,12 +107,11 @@ public:
         }
     }
 
-    std::size_t workSize() const override { return stagingWorkSize(chunk_ * staging_.transformReals); }
-
-    // Work holding `reals` staging reals at planning alignment, wherever the
-    // caller's work starts.
-    static std::size_t stagingWorkSize(std::int64_t reals) {
-        const std::size_t bytes = static_cast<std::size_t>(reals) * sizeof(R) + planningAlignment;
+    // One chunk of staging reals, plus the slack that aligning it inside work
+    // of any alignment may cost.
+    std::size_t workSize() const override {
+        const std::size_t bytes =
+            static_cast<std::size_t>(chunk_ * staging_.transformReals) * sizeof(R) + planningAlignment;
         return (bytes + sizeof(T) - 1) / sizeof(T);
     }
 

@@ -103,8 +103,8 @@ std::unique_ptr<Pass<T>> makeStagedTransform(Transform transform, const std::vec
     const View packedIn = makePackedView(stagingInputKind(transform), sizes, count);
     const View packedOut = makePackedView(stagingOutputKind(transform), sizes, count);
     Staging staging;
-    staging.gathers.push_back({Operand::Source, in, packedIn, 0});
-    staging.scatter = {Operand::Source, out, packedOut, 0};
+    staging.gathers.push_back({Operand::Source, {in, packedIn, 0}});
+    staging.scatter = {out, packedOut, 0};
     staging.transform = {transform, sizes, packedIn, packedOut, true};
     staging.transformReals = packedIn.strides[0];
     return makeStagedPass<T, StagingReal<T>>(std::move(staging), count, tuning);
@@ -187,9 +187,9 @@ std::unique_ptr<Pass<T>> makeSplitPass(std::size_t rank, const Dim* dims, const 
     const View packedHalf = makePackedView(LayoutKind::PaddedComplex, sizes, count);
     const View packedReal = makePackedView(LayoutKind::PaddedReal, sizes, count);
     Staging staging;
-    staging.gathers.push_back({Operand::Source, leadingValues, withLastExtent(packedHalf, halfLength - 1), 0});
-    staging.gathers.push_back({Operand::Side, sideValues, withLastExtent(packedHalf, 1), 2 * (halfLength - 1)});
-    staging.scatter = {Operand::Source, lines, packedReal, 0};
+    staging.gathers.push_back({Operand::Source, {leadingValues, withLastExtent(packedHalf, halfLength - 1), 0}});
+    staging.gathers.push_back({Operand::Side, {sideValues, withLastExtent(packedHalf, 1), 2 * (halfLength - 1)}});
+    staging.scatter = {lines, packedReal, 0};
     staging.transform = {Transform::ComplexToReal, sizes, packedHalf, packedReal, true};
     staging.transformReals = packedHalf.strides[0];
     return makeStagedPass<T, StagingReal<T>>(std::move(staging), count, tuning);
@@ -329,8 +329,10 @@ makePlannerFactory<_Float16, _Float16, std::complex<_Float16>>();
 
 std::vector<PlanKey> makePlanKey(std::size_t rank) {
     constexpr PlanKey oneDataWord = 0x101;
+    // A column request has one axis.
+    const std::size_t axes = rank == columnRank ? 1 : rank;
     std::vector<PlanKey> key;
-    for (std::size_t k = 0; k < rank; ++k) {
+    for (std::size_t k = 0; k < axes; ++k) {
         key.push_back(oneDataWord);
         key.push_back(static_cast<PlanKey>(k + 1));
     }
