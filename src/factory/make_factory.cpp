@@ -39,10 +39,12 @@ std::unique_ptr<F> makeFactory(std::unique_ptr<F>&& inner, const zun::Configurat
     auto* planner = dynamic_cast<typename Parallel::Planner*>(inner.get());
     if (!planner) return std::move(inner);
 
-    auto factory = std::make_unique<Parallel>(threads, packagesFrom(configuration),
-                                              cacheFrom(configuration, zun::Parameter::DataCacheL1, 1),
-                                              cacheFrom(configuration, zun::Parameter::DataCacheL2, 2),
-                                              cacheFrom(configuration, zun::Parameter::DataCacheL3, 3));
+    // One statement each: the figures are read in order, packages first.
+    const int packages = packagesFrom(configuration);
+    const std::uint32_t cacheL1 = cacheFrom(configuration, zun::Parameter::DataCacheL1, 1);
+    const std::uint32_t cacheL2 = cacheFrom(configuration, zun::Parameter::DataCacheL2, 2);
+    const std::uint32_t cacheL3 = cacheFrom(configuration, zun::Parameter::DataCacheL3, 3);
+    auto factory = std::make_unique<Parallel>(threads, packages, cacheL1, cacheL2, cacheL3);
     inner.release();
     factory->adopt(std::unique_ptr<typename Parallel::Planner>(planner));
     return factory;
