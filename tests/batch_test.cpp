@@ -83,20 +83,6 @@ TYPED_TEST(BatchNumerical, RealBatchesMatchTheSerialPlan)
         *parallel, *reference, std::begin(realCases), std::end(realCases));
 }
 
-// A recording planner under a parallel factory, with the recorder at hand.
-template <typename T, typename In, typename Out>
-struct Recorded {
-    std::shared_ptr<support::Recorder<T>> recorder;
-    std::unique_ptr<Parallel<Factory<T, In, Out>>> parallel;
-
-    explicit Recorded(const Machine& machine)
-    {
-        auto planner = std::make_unique<support::RecordingPlannerFactory<T, In, Out>>();
-        recorder = planner->recorder();
-        parallel = parallelOver<Factory<T, In, Out>>(std::move(planner), machine);
-    }
-};
-
 std::vector<std::int64_t> madeCounts(const std::vector<support::FactoryCall>& calls)
 {
     std::vector<std::int64_t> counts;
@@ -106,7 +92,7 @@ std::vector<std::int64_t> madeCounts(const std::vector<support::FactoryCall>& ca
 
 TEST(Batch, PlainBatchSizesItsTeamAndBlocks)
 {
-    Recorded<float, std::complex<float>, std::complex<float>> recorded(Machine{4, 1, 32, 1024, 8192});
+    RecordedComplex<float> recorded(Machine{4, 1, 32, 1024, 8192});
     const Dim dims{64, 0, 0};
     const Dim batch{7, 0, 0};
     const auto key = makePlanKey(1);
@@ -133,7 +119,7 @@ TEST(Batch, PlainBatchSizesItsTeamAndBlocks)
 TEST(Batch, GroupedBatchRequestsBlockTailGroup)
 {
     {
-        Recorded<float, std::complex<float>, std::complex<float>> recorded(Machine{8, 1, 32, 1024, 8192});
+        RecordedComplex<float> recorded(Machine{8, 1, 32, 1024, 8192});
         const Dim dims{64, 6, 4};
         const Dim batch{100, 0, 0};
         const auto key = makePlanKey(1);
@@ -145,7 +131,7 @@ TEST(Batch, GroupedBatchRequestsBlockTailGroup)
         EXPECT_EQ(made[0].batch->outStride, 64 * 4);
     }
     {
-        Recorded<double, double, std::complex<double>> recorded(Machine{8, 1, 32, 1024, 8192});
+        RecordedReal<double> recorded(Machine{8, 1, 32, 1024, 8192});
         const Dim dims{301, 0, 0};
         const Dim batch{21, 0, 0};
         const auto key = makePlanKey(1);
@@ -174,7 +160,7 @@ TEST(Batch, DescriptionKeepsTheBlockPlanPieceUpToItsCountMark)
 
 TEST(Batch, ExtraArgReachesEveryCall)
 {
-    Recorded<float, float, std::complex<float>> recorded(batchMachine);
+    RecordedReal<float> recorded(batchMachine);
     const Request request{1, {{33, 0, 0}}, {21, 0, 0}};
     auto plan = support::makePlan<Placement::Ooplace>(*recorded.parallel, request);
     ASSERT_TRUE(plan);
@@ -204,7 +190,7 @@ TEST(Batch, DeclinedSubPlanDeclinesTheRequest)
     // Block, tail and group requests in turn; each one declined makes the
     // whole request decline, with nothing left behind.
     for (std::int64_t declined = 0; declined < 3; ++declined) {
-        Recorded<float, std::complex<float>, std::complex<float>> recorded(batchMachine);
+        RecordedComplex<float> recorded(batchMachine);
         recorded.recorder->declineMake(declined);
         const Request request{1, {{32, 6, 0}}, {21, 0, 0}};
         EXPECT_FALSE(support::makePlan<Placement::Inplace>(*recorded.parallel, request)) << "declined " << declined;

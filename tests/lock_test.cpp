@@ -30,19 +30,6 @@ std::shared_ptr<float> tuningStartingWith(float first)
     return std::shared_ptr<float>(new float[4]{first, 0, 0, 0}, std::default_delete<float[]>());
 }
 
-template <typename T, typename In, typename Out>
-struct Recorded {
-    std::shared_ptr<support::Recorder<T>> recorder;
-    std::unique_ptr<Parallel<Factory<T, In, Out>>> parallel;
-
-    explicit Recorded(const Machine& machine)
-    {
-        auto planner = std::make_unique<support::RecordingPlannerFactory<T, In, Out>>();
-        recorder = planner->recorder();
-        parallel = parallelOver<Factory<T, In, Out>>(std::move(planner), machine);
-    }
-};
-
 const Machine smallCaches{4, 1, 1, 1, 1};
 
 struct LockCase {
@@ -66,7 +53,7 @@ const LockCase complexCases[] = {
 TEST(TuningLock, TakenOnceAndHeldAcrossEverySubRequest)
 {
     for (const LockCase& c : complexCases) {
-        Recorded<float, std::complex<float>, std::complex<float>> recorded(smallCaches);
+        RecordedComplex<float> recorded(smallCaches);
         const auto tuning = tuningStartingWith(-1.0f);
         const auto key = makePlanKey(c.request.axes());
         auto plan = support::makePlan<Placement::Inplace>(*recorded.parallel, c.request, true, key.data(), tuning);
@@ -92,13 +79,13 @@ TEST(TuningLock, NotTakenOutsideTuningMode)
                                               tuningStartingWith(std::numeric_limits<float>::quiet_NaN()),
                                               tuningStartingWith(2.0f), {}};
     for (const auto& tuning : tunings) {
-        Recorded<float, std::complex<float>, std::complex<float>> recorded(smallCaches);
+        RecordedComplex<float> recorded(smallCaches);
         const auto key = makePlanKey(2);
         EXPECT_TRUE(support::makePlan<Placement::Inplace>(*recorded.parallel, request, true, key.data(), tuning));
         EXPECT_TRUE(recorded.recorder->calls("lockForTuning").empty());
     }
     // lockFlag false: the caller holds whatever lock it needs.
-    Recorded<float, std::complex<float>, std::complex<float>> recorded(smallCaches);
+    RecordedComplex<float> recorded(smallCaches);
     const auto key = makePlanKey(2);
     EXPECT_TRUE(support::makePlan<Placement::Inplace>(*recorded.parallel, request, false, key.data(),
                                                       tuningStartingWith(-1.0f)));
@@ -107,7 +94,7 @@ TEST(TuningLock, NotTakenOutsideTuningMode)
 
 TEST(TuningLock, RealRequestsLockWithUnitStride)
 {
-    Recorded<float, float, std::complex<float>> recorded(smallCaches);
+    RecordedReal<float> recorded(smallCaches);
     const Request request{2, {{16, 0, 0}, {32, 0, 0}}, {1, 0, 0}};
     const auto key = makePlanKey(2);
     EXPECT_TRUE(support::makePlan<Placement::Ooplace>(*recorded.parallel, request, true, key.data(),
@@ -120,7 +107,7 @@ TEST(TuningLock, RealRequestsLockWithUnitStride)
 
 TEST(TuningLock, ReleasedWhenTheWrappedFactoryThrows)
 {
-    Recorded<float, std::complex<float>, std::complex<float>> recorded(smallCaches);
+    RecordedComplex<float> recorded(smallCaches);
     recorded.recorder->declineWhen([](const support::FactoryCall& call) -> bool {
         if (call.column) throw std::runtime_error("planner failure");
         return false;
@@ -137,7 +124,7 @@ TEST(TuningLock, ReleasedWhenTheWrappedFactoryThrows)
 TEST(TuningLock, DeclinedSubPlanReleasesEverything)
 {
     for (std::int64_t declined = 0; declined < 4; ++declined) {
-        Recorded<float, std::complex<float>, std::complex<float>> recorded(smallCaches);
+        RecordedComplex<float> recorded(smallCaches);
         recorded.recorder->declineMake(declined);
         const Request request{2, {{16, 0, 0}, {28, 0, 0}}, {1, 0, 0}};
         const auto key = makePlanKey(2);

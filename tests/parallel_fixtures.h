@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "factory/fft_omp_factory.h"
+#include "support/recording.h"
 
 namespace zun::fft::testing {
 
@@ -52,5 +53,24 @@ std::unique_ptr<Parallel<RealFactory<T>>> realParallel(const Machine& machine)
 {
     return parallelOver<RealFactory<T>>(makePlannerFactory<T, T, std::complex<T>>(), machine);
 }
+
+// A recording planner under a parallel factory, with the recorder at hand.
+template <typename T, typename In, typename Out>
+struct Recorded {
+    std::shared_ptr<support::Recorder<T>> recorder;
+    std::unique_ptr<Parallel<Factory<T, In, Out>>> parallel;
+
+    explicit Recorded(const Machine& machine)
+    {
+        auto planner = std::make_unique<support::RecordingPlannerFactory<T, In, Out>>();
+        recorder = planner->recorder();
+        parallel = parallelOver<Factory<T, In, Out>>(std::move(planner), machine);
+    }
+};
+
+template <typename T>
+using RecordedComplex = Recorded<T, std::complex<T>, std::complex<T>>;
+template <typename T>
+using RecordedReal = Recorded<T, T, std::complex<T>>;
 
 }  // namespace zun::fft::testing

@@ -92,19 +92,6 @@ TEST(RowColumnComplex, NestedTeamSizes)
     }
 }
 
-template <typename T>
-struct RecordedComplex {
-    std::shared_ptr<support::Recorder<T>> recorder;
-    std::unique_ptr<Parallel<ComplexFactory<T>>> parallel;
-
-    explicit RecordedComplex(const Machine& machine)
-    {
-        auto planner = std::make_unique<support::RecordingComplexFactory<T>>();
-        recorder = planner->recorder();
-        parallel = parallelOver<ComplexFactory<T>>(std::move(planner), machine);
-    }
-};
-
 struct Expected {
     const char* op;
     bool column;

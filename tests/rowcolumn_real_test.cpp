@@ -173,20 +173,6 @@ TYPED_TEST(RowColumnRealShape, OutOfPlaceWorkAddsOneSideBufferPerOuterThread)
 // ---------------------------------------------------------------------------
 // Sub-requests and sub-plan calls, seen through a recording planner.
 
-template <typename T>
-struct Recorded {
-    std::shared_ptr<support::Recorder<T>> recorder;
-    std::unique_ptr<Parallel<RealFactory<T>>> factory;
-};
-
-template <typename T>
-Recorded<T> recordedFactory(const Machine& machine)
-{
-    auto inner = std::make_unique<support::RecordingRealFactory<T>>();
-    auto recorder = inner->recorder();
-    return {recorder, parallelOver<RealFactory<T>>(std::move(inner), machine)};
-}
-
 constexpr std::ptrdiff_t none = -1;
 
 struct ExpectedCall {
@@ -226,7 +212,8 @@ const Dim noAxis{};
 
 TEST(RowColumnRealRecorded, InPlaceRequestsRowPlansThenColumnPlans)
 {
-    auto [recorder, factory] = recordedFactory<float>(Machine{4, 1});
+    RecordedReal<float> recorded(Machine{4, 1});
+    auto& [recorder, factory] = recorded;
     const std::vector<PlanKey> key = makePlanKey(2);
     const std::shared_ptr<float> tuning(new float[3]{-1, 0, 0}, std::default_delete<float[]>());
     recorder->registerKey(key.data());
@@ -252,7 +239,8 @@ TEST(RowColumnRealRecorded, InPlaceRequestsRowPlansThenColumnPlans)
 
 TEST(RowColumnRealRecorded, OutOfPlaceRequestsForwardThenBackwardPlans)
 {
-    auto [recorder, factory] = recordedFactory<float>(Machine{4, 1});
+    RecordedReal<float> recorded(Machine{4, 1});
+    auto& [recorder, factory] = recorded;
     const std::vector<PlanKey> key = makePlanKey(2);
     const std::shared_ptr<float> tuning(new float[3]{-1, 0, 0}, std::default_delete<float[]>());
     recorder->registerKey(key.data());
@@ -283,7 +271,8 @@ TEST(RowColumnRealRecorded, OutOfPlaceRequestsForwardThenBackwardPlans)
 
 TEST(RowColumnRealRecorded, NoCallerTuningGivesEverySubPlanAnEmptyPointer)
 {
-    auto [recorder, factory] = recordedFactory<float>(Machine{4, 1});
+    RecordedReal<float> recorded(Machine{4, 1});
+    auto& [recorder, factory] = recorded;
     const std::vector<PlanKey> key = makePlanKey(2);
     const Request request = rank2({9, 0, 0}, 20, {1, 0, 0});
     ASSERT_TRUE(makeStrategy<Placement::Inplace>(*factory, request, key)->complete());
@@ -350,7 +339,7 @@ public:
     {
         const Request request = rank2({rows, 0, 0}, realRow, {transforms, 0, 0});
         if (c.placement == Placement::Inplace) {
-            const auto plan = makeStrategy<Placement::Inplace>(*recorded.factory, request, key);
+            const auto plan = makeStrategy<Placement::Inplace>(*recorded.parallel, request, key);
             ASSERT_TRUE(plan->complete());
             std::vector<float> data(rows * complexRow * transforms);
             std::vector<float> work(plan->workSize());
@@ -359,7 +348,7 @@ public:
             else plan->backwardWithArg(marker, data.data(), work.data());
             checkCalls(c, *plan);
         } else {
-            const auto plan = makeStrategy<Placement::Ooplace>(*recorded.factory, request, key);
+            const auto plan = makeStrategy<Placement::Ooplace>(*recorded.parallel, request, key);
             ASSERT_TRUE(plan->complete());
             std::vector<float> real(rows * realRow * transforms);
             std::vector<float> half(rows * complexRow * transforms);
@@ -420,7 +409,7 @@ private:
         EXPECT_EQ(ran, planned) << "every plan of the direction runs, odd-row and tail plans included";
     }
 
-    Recorded<float> recorded = recordedFactory<float>(Machine{4, 1});
+    RecordedReal<float> recorded{Machine{4, 1}};
     const std::vector<PlanKey> key = makePlanKey(2);
     int workRegion = -1;
     void* const marker = &workRegion;
@@ -439,7 +428,8 @@ TEST(RowColumnRealRecorded, ExtraArgReachesOnlyTheFirstPassAndWorkStaysInSlices)
 
 TEST(RowColumnRealRecorded, ARefusedSubPlanDeclinesTheRequest)
 {
-    auto [recorder, factory] = recordedFactory<float>(Machine{4, 1, 1});  // 1 KiB L1: 9 x 64 goes row/column
+    RecordedReal<float> recorded(Machine{4, 1, 1});
+    auto& [recorder, factory] = recorded;  // 1 KiB L1: 9 x 64 goes row/column
     const std::vector<PlanKey> key = makePlanKey(2);
     const Request request = rank2({9, 0, 0}, 64, {1, 0, 0});
     auto planComesBack = [&](Placement placement) {
