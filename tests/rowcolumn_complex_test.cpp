@@ -3,6 +3,7 @@
 
 #include <complex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "parallel_fixtures.h"
@@ -224,6 +225,21 @@ TEST(RowColumnComplex, ReservedSliceIsUsed)
     plan->reserveThreadWork(plan->threadWorkSize() + 40);
     EXPECT_EQ(plan->workSize(), before + 40 * static_cast<std::size_t>(plan->threadCount()));
     EXPECT_TRUE(support::checkPlan(request, *plan, *reference));
+}
+
+TEST(RowColumnComplex, OnePlanRunsOnSeveralCallingThreadsAtOnce)
+{
+    auto parallel = complexParallel<float>(rowColumnMachine);
+    auto reference = makePlannerFactory<float, std::complex<float>, std::complex<float>>();
+    const Request request = complexCases[4];
+    auto plan = support::makePlan<Placement::Ooplace>(*parallel, request);
+    ASSERT_TRUE(plan);
+    std::vector<::testing::AssertionResult> results(3, ::testing::AssertionSuccess());
+    std::vector<std::thread> callers;
+    for (auto& result : results)
+        callers.emplace_back([&] { result = support::checkPlan(request, *plan, *reference); });
+    for (auto& caller : callers) caller.join();
+    for (const auto& result : results) EXPECT_TRUE(result);
 }
 
 }  // namespace

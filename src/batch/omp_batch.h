@@ -11,13 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "factory/fft_omp_factory.h"
-#include "parallel/calls.h"
-#include "parallel/describe.h"
-#include "parallel/partition.h"
-#include "parallel/records.h"
-#include "parallel/regions.h"
-#include "parallel/subplans.h"
+#include "parallel/strategy.h"
 
 namespace zun::fft::omp {
 

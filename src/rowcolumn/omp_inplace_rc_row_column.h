@@ -11,16 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "factory/fft_omp_factory.h"
-#include "parallel/calls.h"
-#include "parallel/columns.h"
-#include "parallel/describe.h"
-#include "parallel/partition.h"
-#include "parallel/records.h"
-#include "parallel/regions.h"
-#include "parallel/rows.h"
-#include "parallel/subplans.h"
-#include "parallel/teams.h"
+#include "parallel/strategy.h"
 #include "rowcolumn/row_column.h"
 
 namespace zun::fft::omp {
