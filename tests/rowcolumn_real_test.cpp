@@ -210,15 +210,25 @@ void expectCalls(const std::vector<FactoryCall>& calls, const std::vector<Expect
 const Dim rowProblem{20, 0, 0};  // what the tuning index is asked about
 const Dim noAxis{};
 
-TEST(RowColumnRealRecorded, InPlaceRequestsRowPlansThenColumnPlans)
-{
-    RecordedReal<float> recorded(Machine{4, 1});
-    auto& [recorder, factory] = recorded;
+// A recording planner in tuning mode, its key and tuning array registered.
+class RowColumnRealRecordedTuning : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        recorder->registerKey(key.data());
+        recorder->registerTuning(tuning.get());
+        recorder->clear();
+    }
+
+    RecordedReal<float> recorded{Machine{4, 1}};
+    const std::shared_ptr<support::Recorder<float>>& recorder = recorded.recorder;
+    const std::unique_ptr<Parallel<RealFactory<float>>>& factory = recorded.parallel;
     const std::vector<PlanKey> key = makePlanKey(2);
-    const std::shared_ptr<float> tuning(new float[3]{-1, 0, 0}, std::default_delete<float[]>());
-    recorder->registerKey(key.data());
-    recorder->registerTuning(tuning.get());
-    recorder->clear();
+    const std::shared_ptr<float> tuning{new float[3]{-1, 0, 0}, std::default_delete<float[]>()};
+};
+
+TEST_F(RowColumnRealRecordedTuning, InPlaceRequestsRowPlansThenColumnPlans)
+{
 
     const auto plan = makeStrategy<Placement::Inplace>(*factory, rank2({9, 0, 0}, 20, {1, 0, 0}), key, tuning);
     ASSERT_TRUE(plan->complete());
@@ -237,15 +247,8 @@ TEST(RowColumnRealRecorded, InPlaceRequestsRowPlansThenColumnPlans)
     EXPECT_EQ(tuning.get()[2], -1.0f);
 }
 
-TEST(RowColumnRealRecorded, OutOfPlaceRequestsForwardThenBackwardPlans)
+TEST_F(RowColumnRealRecordedTuning, OutOfPlaceRequestsForwardThenBackwardPlans)
 {
-    RecordedReal<float> recorded(Machine{4, 1});
-    auto& [recorder, factory] = recorded;
-    const std::vector<PlanKey> key = makePlanKey(2);
-    const std::shared_ptr<float> tuning(new float[3]{-1, 0, 0}, std::default_delete<float[]>());
-    recorder->registerKey(key.data());
-    recorder->registerTuning(tuning.get());
-    recorder->clear();
 
     const auto plan = makeStrategy<Placement::Ooplace>(*factory, rank2({9, 0, 0}, 20, {1, 0, 0}), key, tuning);
     ASSERT_TRUE(plan->complete());
