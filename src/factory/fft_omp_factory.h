@@ -23,14 +23,15 @@ public:
     using Planner = PlannerFactory<Real, typename F::Input, typename F::Output>;
     static constexpr Kind kind = F::isRealToComplex ? Kind::Real : Kind::Complex;
 
-    FftOmpFactory(int threads, int packages, std::uint32_t cacheL1, std::uint32_t cacheL2, std::uint32_t cacheL3)
-        : threads_(threads), packages_(packages), cacheL1_(cacheL1), cacheL2_(cacheL2), cacheL3_(cacheL3)
-    {
-    }
+    explicit FftOmpFactory(int threads) : threads_(threads) {}
 
     // Takes ownership only once the factory itself exists, so a failed
     // allocation leaves the caller's factory with the caller.
     void adopt(std::unique_ptr<Planner> inner) { inner_ = std::move(inner); }
+
+    // Packages and cache sizes, read once, in this order, detecting only what
+    // is not configured.
+    void readMachine(const zun::Configuration& configuration);
 
     ~FftOmpFactory() override { inner_.reset(); }
 
@@ -67,10 +68,10 @@ private:
 
     std::unique_ptr<Planner> inner_;
     int threads_;
-    int packages_;
-    std::uint32_t cacheL1_;
-    std::uint32_t cacheL2_;
-    std::uint32_t cacheL3_;
+    int packages_ = 1;
+    std::uint32_t cacheL1_ = 0;
+    std::uint32_t cacheL2_ = 0;
+    std::uint32_t cacheL3_ = 0;
 };
 
 }  // namespace zun::fft::omp

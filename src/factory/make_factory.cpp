@@ -29,6 +29,15 @@ std::uint32_t cacheFrom(const zun::Configuration& configuration, zun::Parameter 
 }  // namespace
 
 template <typename F>
+void FftOmpFactory<F>::readMachine(const zun::Configuration& configuration)
+{
+    packages_ = packagesFrom(configuration);
+    cacheL1_ = cacheFrom(configuration, zun::Parameter::DataCacheL1, 1);
+    cacheL2_ = cacheFrom(configuration, zun::Parameter::DataCacheL2, 2);
+    cacheL3_ = cacheFrom(configuration, zun::Parameter::DataCacheL3, 3);
+}
+
+template <typename F>
 std::unique_ptr<F> makeFactory(std::unique_ptr<F>&& inner, const zun::Configuration& configuration)
 {
     using Parallel = FftOmpFactory<F>;
@@ -39,14 +48,10 @@ std::unique_ptr<F> makeFactory(std::unique_ptr<F>&& inner, const zun::Configurat
     auto* planner = dynamic_cast<typename Parallel::Planner*>(inner.get());
     if (!planner) return std::move(inner);
 
-    // One statement each: the figures are read in order, packages first.
-    const int packages = packagesFrom(configuration);
-    const std::uint32_t cacheL1 = cacheFrom(configuration, zun::Parameter::DataCacheL1, 1);
-    const std::uint32_t cacheL2 = cacheFrom(configuration, zun::Parameter::DataCacheL2, 2);
-    const std::uint32_t cacheL3 = cacheFrom(configuration, zun::Parameter::DataCacheL3, 3);
-    auto factory = std::make_unique<Parallel>(threads, packages, cacheL1, cacheL2, cacheL3);
+    auto factory = std::make_unique<Parallel>(threads);
     inner.release();
     factory->adopt(std::unique_ptr<typename Parallel::Planner>(planner));
+    factory->readMachine(configuration);
     return factory;
 }
 
@@ -65,20 +70,20 @@ template ZUN_FFT_OMP_EXPORT std::unique_ptr<RealFactory<_Float16>> makeFactory(
 
 }  // namespace zun::fft::omp
 
-// Plain-named entry points: constant-initialised, so loading the library runs
-// no code of its own.
+// Plain-named entry points: pointer variables initialised with constant
+// addresses, so loading the library runs no code of its own.
 extern "C" {
 const char zun_fft_omp_version[6] = "0.6.0";
-zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<float>> const zun_fft_omp_makeFactory_fp32_cc =
+zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<float>> zun_fft_omp_makeFactory_fp32_cc =
     &zun::fft::omp::makeFactory<zun::fft::ComplexFactory<float>>;
-zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<float>> const zun_fft_omp_makeFactory_fp32_rc =
+zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<float>> zun_fft_omp_makeFactory_fp32_rc =
     &zun::fft::omp::makeFactory<zun::fft::RealFactory<float>>;
-zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<double>> const zun_fft_omp_makeFactory_fp64_cc =
+zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<double>> zun_fft_omp_makeFactory_fp64_cc =
     &zun::fft::omp::makeFactory<zun::fft::ComplexFactory<double>>;
-zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<double>> const zun_fft_omp_makeFactory_fp64_rc =
+zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<double>> zun_fft_omp_makeFactory_fp64_rc =
     &zun::fft::omp::makeFactory<zun::fft::RealFactory<double>>;
-zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<_Float16>> const zun_fft_omp_makeFactory_fp16_cc =
+zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<_Float16>> zun_fft_omp_makeFactory_fp16_cc =
     &zun::fft::omp::makeFactory<zun::fft::ComplexFactory<_Float16>>;
-zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<_Float16>> const zun_fft_omp_makeFactory_fp16_rc =
+zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<_Float16>> zun_fft_omp_makeFactory_fp16_rc =
     &zun::fft::omp::makeFactory<zun::fft::RealFactory<_Float16>>;
 }

@@ -39,16 +39,16 @@ extern template ZUN_FFT_OMP_EXPORT std::unique_ptr<RealFactory<_Float16>> makeFa
 // Entry points reachable without name mangling.
 extern "C" {
 ZUN_FFT_OMP_EXPORT extern const char zun_fft_omp_version[6];
-ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<float>> const
+ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<float>>
     zun_fft_omp_makeFactory_fp32_cc;
-ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<float>> const
+ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<float>>
     zun_fft_omp_makeFactory_fp32_rc;
-ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<double>> const
+ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<double>>
     zun_fft_omp_makeFactory_fp64_cc;
-ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<double>> const
+ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<double>>
     zun_fft_omp_makeFactory_fp64_rc;
-ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<_Float16>> const
+ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::ComplexFactory<_Float16>>
     zun_fft_omp_makeFactory_fp16_cc;
-ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<_Float16>> const
+ZUN_FFT_OMP_EXPORT extern zun::fft::omp::MakeFactoryFunction<zun::fft::RealFactory<_Float16>>
     zun_fft_omp_makeFactory_fp16_rc;
 }
