@@ -12,13 +12,6 @@
 namespace zun::fft::omp {
 namespace {
 
-template <Placement P, typename Planner, typename T>
-std::unique_ptr<Compute<T, P>> serialPlan(const Planner& inner, std::size_t rank, const Dim* dims, const Dim* batch,
-                                          const PlanKey* key, const std::shared_ptr<T>& tuning)
-{
-    return makeSubPlan<P>(inner, rank, dims, *batch, key, tuning);
-}
-
 // A strategy that did not get every plan it needs is not returned: the request
 // declines as a whole and what was built is freed.
 template <typename T, Placement P, typename Strategy>
@@ -40,7 +33,8 @@ struct Builder {
     const PlanKey* key;
     const std::shared_ptr<T>& tuning;
 
-    Result serial() const { return serialPlan<P>(factory.inner(), rank, dims, batch, key, tuning); }
+    // The wrapped factory's own plan for the whole request, asked with lockFlag false.
+    Result serial() const { return makeSubPlan<P>(factory.inner(), rank, dims, *batch, key, tuning); }
 
     template <std::int64_t GroupSize>
     Result batchOf(std::int64_t grain) const
@@ -71,8 +65,7 @@ struct Builder {
         case Strategy::PlainBatch: return batchOf<1>(decision.grain);
         case Strategy::GroupedBatch: return batchOf<batchGroupSize<T, K>>(decision.grain);
         case Strategy::RowColumn: return rowColumn(static_cast<std::uint64_t>(decision.transformReals));
-        // Rank-3 and higher strategies come later; until then these requests
-        // run on the wrapped factory's serial plan.
+        // Small requests; and rank-3 and higher ones until their strategies exist.
         default: return serial();
         }
     }
@@ -92,9 +85,7 @@ std::unique_ptr<Compute<typename F::Real, P>> FftOmpFactory<F>::make(std::size_t
         return makeSubPlan<P>(*inner_, rank, dims, *batch, key, tuning);
     if (decision.strategy == Strategy::Decline) return nullptr;
     const TuningLock lock = takeTuningLock(*inner_, lockFlag, rank, dims, decision.unitStride, tuning);
-    const Builder<Real, kind, P> builder{*this, rank, dims, batch, key, tuning};
-    if (decision.strategy == Strategy::Serial) return builder.serial();
-    return builder.build(decision);
+    return Builder<Real, kind, P>{*this, rank, dims, batch, key, tuning}.build(decision);
 }
 
 template <typename F>
