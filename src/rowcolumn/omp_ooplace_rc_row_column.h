@@ -111,13 +111,13 @@ private:
 
     void runForward(const Call& call, const Transform& arrays, T* work) const
     {
+        const Spacing transforms = spacingFor(call, inDistance, outDistance);
+        const Spacing rowsApart = spacingFor(call, inRowStride, outRowStride);
         nestedRegions(teams, howmany, [&](const NestedPlace& at) {
             if (at.items.empty()) return;
             T* slice = work + at.sliceIndex(teams) * workPerThread;
             const Share rowShare = rowPairShare(rows, at.inner);
             const Share columnShare = splitRange(columns, at.inner.size, at.inner.thread, lineColumns<T>);
-            const Spacing transforms = spacingFor(call, inDistance, outDistance);
-            const Spacing rowsApart = spacingFor(call, inRowStride, outRowStride);
             for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
                 const Transform transform = transforms.item(arrays, item);
                 rowPlans.walk(rowShare, rowsPerBlock, [&](const RowPlan& plan, std::int64_t row) {
@@ -133,13 +133,13 @@ private:
 
     void runBackward(const Call& call, const Transform& arrays, T* work) const
     {
+        const Spacing transforms = spacingFor(call, inDistance, outDistance);
         nestedRegions(teams, howmany, [&](const NestedPlace& at) {
             if (at.items.empty()) return;
             T* slice = work + at.sliceIndex(teams) * workPerThread;
             T* side = sideBuffer(at, work);
             const Share rowShare = rowPairShare(rows, at.inner);
             const Share columnShare = splitRange(columns - 1, at.inner.size, at.inner.thread, lineColumns<T>);
-            const Spacing transforms = spacingFor(call, inDistance, outDistance);
             for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
                 const Transform transform = transforms.item(arrays, item);
                 backwardColumnPlans.walk(columnShare, backwardColumnsPerBlock,
