@@ -77,5 +77,16 @@ TEST(FactoryDetection, OnlyWhatIsNotConfiguredIsDetected)
     }
 }
 
+// Virtual machines often show no cache entries in sysfs; the figures must come
+// from the fallbacks then, or every decision would be sized for no cache.
+TEST(FactoryDetection, DefaultFactoryKnowsEveryCacheLevel)
+{
+    auto factory = parallelOver<ComplexFactory<float>>(
+        makePlannerFactory<float, std::complex<float>, std::complex<float>>(), Machine{0, 0, 0, 0, 0});
+    EXPECT_GT(factory->cacheL1(), 0u);
+    EXPECT_GT(factory->cacheL2(), 0u);
+    EXPECT_GT(factory->cacheL3(), 0u);
+}
+
 }  // namespace
 }  // namespace zun::fft::testing
