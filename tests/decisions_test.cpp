@@ -137,6 +137,35 @@ TEST(Decisions, GrainSearchIsBoundedByTheUnitCount)
     EXPECT_EQ(decision.grain, (std::int64_t{1} << 50) / 2048);
 }
 
+// Packed strides that do not fit in 64 bits: pad(N) for N near 2^63, and the
+// product of middle-axis strides of a real rank-4 request. No stride field can
+// hold such a value, so an explicit stride (here the value the product would
+// wrap to) is not packed; the neighbours that fit are.
+TEST(Decisions, OverflowingPackedStridesAreNotPacked)
+{
+    const std::int64_t top = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t bottom = std::numeric_limits<std::int64_t>::min();
+    const std::int64_t quarter = std::int64_t{1} << 61;
+    const Case overflowCases[] = {
+        {"pad(2^63 - 1) overflows", R, In, {{1, 0, 0}, {1, bottom, 0}, {top, 0, 0}}, {1, 0, 0},
+         Strategy::StridedPlaneTeams},
+        {"pad(2^63 - 3) fits", R, In, {{1, 0, 0}, {1, top - 1, 0}, {top - 2, 0, 0}}, {1, 0, 0},
+         Strategy::PackedPlaneTeams},
+        {"pad(2^63 - 1), default stride", R, In, {{1, 0, 0}, {1, 0, 0}, {top, 0, 0}}, {1, 0, 0},
+         Strategy::PackedPlaneTeams},
+        {"middle product overflows", R, In, {{1, 0, 0}, {1, bottom + 4, 0}, {quarter + 1, 0, 0}, {2, 0, 0}},
+         {1, 0, 0}, Strategy::StridedSplitFirstDim},
+        {"middle product fits", R, In, {{1, 0, 0}, {1, top - 3, 0}, {quarter - 1, 0, 0}, {2, 0, 0}}, {1, 0, 0},
+         Strategy::PackedSplitFirstDim},
+        {"middle product overflows, default stride", R, In,
+         {{1, 0, 0}, {1, 0, 0}, {quarter + 1, 0, 0}, {2, 0, 0}}, {1, 0, 0}, Strategy::PackedSplitFirstDim},
+    };
+    for (const Case& c : overflowCases) {
+        const Decision decision = classify(c.kind, c.placement, c.dims.size(), c.dims.data(), &c.batch, floatFigures());
+        EXPECT_EQ(strategyName(decision.strategy), std::string(strategyName(c.expected))) << c.name;
+    }
+}
+
 TEST(Decisions, TransformRealsReachTheStrategies)
 {
     const Dim dims[] = {{1024, 0, 0}, {1024, 0, 0}};

@@ -1,5 +1,8 @@
 #include "factory/decisions.h"
 
+#include <limits>
+#include <optional>
+
 namespace zun::fft::omp {
 namespace {
 
@@ -69,27 +72,43 @@ std::int64_t realGrain(const Request& request, std::int64_t reals, const Figures
     return grain;
 }
 
-bool isPackedStride(const Dim& dim, std::int64_t packed, Placement placement)
+// A packed stride in reals, or none when it does not fit in 64 bits: then no
+// stride field can hold it, and only the packed default (0) stands for it.
+using PackedStride = std::optional<std::int64_t>;
+
+PackedStride times(PackedStride stride, std::int64_t size)
 {
-    if (placement == Placement::Inplace) return isUnitStride(dim.inStride, packed) && dim.outStride == 0;
-    return isUnitStride(dim.inStride, packed) && isUnitStride(dim.outStride, packed);
+    std::int64_t product = 0;
+    if (!stride || __builtin_mul_overflow(*stride, size, &product)) return std::nullopt;
+    return product;
 }
 
-// The row length from which packed strides of the middle axes are built.
-std::int64_t packedRowReals(const Request& request)
+bool isPackedStride(const Dim& dim, PackedStride packed, Placement placement)
+{
+    auto holdsPacked = [&](std::int64_t stride) { return stride == 0 || packed == stride; };
+    if (placement == Placement::Inplace) return holdsPacked(dim.inStride) && dim.outStride == 0;
+    return holdsPacked(dim.inStride) && holdsPacked(dim.outStride);
+}
+
+// The row length from which packed strides of the middle axes are built. A
+// complex row fits, as the whole transform does; a padded real row of N near
+// 2^63 does not.
+PackedStride packedRowReals(const Request& request)
 {
     const std::int64_t n = request.dims[request.rank - 1].size;
-    return request.kind == Kind::Complex ? 2 * n : pad(n);
+    if (request.kind == Kind::Complex) return 2 * n;
+    if ((n | 1) == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
+    return pad(n);
 }
 
 // Axes 1 .. n-2 each have the stride they would have if every axis inside
 // them were packed.
 bool middleAxesDense(const Request& request)
 {
-    std::int64_t packed = packedRowReals(request);
+    PackedStride packed = packedRowReals(request);
     for (std::size_t k = request.rank - 2; k >= 1; --k) {
         if (!isPackedStride(request.dims[k], packed, request.placement)) return false;
-        packed *= request.dims[k].size;
+        packed = times(packed, request.dims[k].size);
     }
     return true;
 }
