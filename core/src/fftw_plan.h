@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -75,35 +76,48 @@ private:
     Raw raw_ = nullptr;
 };
 
+// Bytes of memory the machine has: planning memory beyond it cannot be had.
+std::int64_t physicalMemoryBytes();
+
 // Aligned memory covering a problem's views, for planning only: FFTW_ESTIMATE
 // never touches it, FFTW_MEASURE scribbles on it instead of the caller's data.
+// Empty when that memory cannot be had (more than the machine has, or the
+// allocation fails): planning then declines instead of throwing.
 template <typename R>
 class PlanningArrays {
 public:
     explicit PlanningArrays(const Problem& problem) {
-        const Span in = spanOf(problem.input);
-        const Span out = spanOf(problem.output);
-        const Span both{std::min(in.low, out.low), std::max(in.high, out.high)};
-        const std::int64_t inReals = lead(problem.inplace ? both : in) + (problem.inplace ? both : in).high;
-        const std::int64_t outReals = problem.inplace ? 0 : lead(out) + out.high;
-        const std::int64_t outStart = roundUp(inReals);
-        memory_.reset(static_cast<R*>(
-            ::operator new(static_cast<std::size_t>(outStart + outReals) * sizeof(R), std::align_val_t{planningAlignment})));
-        in_ = memory_.get() + lead(problem.inplace ? both : in);
-        out_ = problem.inplace ? in_ : memory_.get() + outStart + lead(out);
+        const std::optional<Span> in = spanOf(problem.input);
+        const std::optional<Span> out = spanOf(problem.output);
+        if (!in || !out) return;
+        const Span both{std::min(in->low, out->low), std::max(in->high, out->high)};
+        const Span first = problem.inplace ? both : *in;
+        // Spans fit 64 bits; their padded sums and byte counts may not.
+        const Wide inReals = lead(first) + first.high;
+        const Wide outReals = problem.inplace ? 0 : lead(*out) + out->high;
+        const Wide outStart = roundUp(inReals);
+        const Wide bytes = (outStart + outReals) * Wide{sizeof(R)};
+        if (bytes > physicalMemoryBytes()) return;
+        memory_.reset(static_cast<R*>(::operator new(static_cast<std::size_t>(bytes),
+                                                     std::align_val_t{planningAlignment}, std::nothrow)));
+        if (!memory_) return;
+        in_ = memory_.get() + static_cast<std::ptrdiff_t>(lead(first));
+        out_ = problem.inplace ? in_ : memory_.get() + static_cast<std::ptrdiff_t>(outStart + lead(*out));
     }
 
+    explicit operator bool() const { return memory_ != nullptr; }
     R* in() const { return in_; }
     R* out() const { return out_; }
 
 private:
+    using Wide = __int128;
     struct Release {
         void operator()(R* p) const { ::operator delete(p, std::align_val_t{planningAlignment}); }
     };
-    static constexpr std::int64_t alignReals = planningAlignment / sizeof(R);
-    static std::int64_t roundUp(std::int64_t reals) { return (reals + alignReals - 1) / alignReals * alignReals; }
+    static constexpr Wide alignReals = planningAlignment / sizeof(R);
+    static Wide roundUp(Wide reals) { return (reals + alignReals - 1) / alignReals * alignReals; }
     // Room before the base pointer for negative offsets, keeping the base aligned.
-    static std::int64_t lead(Span span) { return roundUp(-span.low); }
+    static Wide lead(Span span) { return roundUp(-Wide{span.low}); }
 
     std::unique_ptr<R, Release> memory_;
     R* in_ = nullptr;

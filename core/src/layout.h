@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -30,12 +31,15 @@ struct View {
 };
 
 // Applies the layout's stride and distance defaults (0 means default) to the
-// requested values; sizes are the transform's logical lengths.
-View makeView(LayoutKind kind, const std::vector<std::int64_t>& sizes, const std::vector<std::int64_t>& requestedStrides,
-              std::int64_t count, std::int64_t requestedDistance);
+// requested values; sizes are the transform's logical lengths. Empty when the
+// view is no array: a default stride or distance, or the reach of the view
+// (spanOf), does not fit 64 bits.
+std::optional<View> makeView(LayoutKind kind, const std::vector<std::int64_t>& sizes,
+                             const std::vector<std::int64_t>& requestedStrides, std::int64_t count,
+                             std::int64_t requestedDistance);
 
 // The packed view the same transforms take in a staging buffer.
-inline View makePackedView(LayoutKind kind, const std::vector<std::int64_t>& sizes, std::int64_t count) {
+inline std::optional<View> makePackedView(LayoutKind kind, const std::vector<std::int64_t>& sizes, std::int64_t count) {
     return makeView(kind, sizes, std::vector<std::int64_t>(sizes.size(), 0), count, 0);
 }
 
@@ -44,7 +48,11 @@ struct Span {
     std::int64_t low = 0;
     std::int64_t high = 0;
 };
-Span spanOf(const View& view);
+// Empty when an offset of the view does not fit 64 bits.
+std::optional<Span> spanOf(const View& view);
+
+// Rows in reverse order and the like: FFTW cannot be trusted with them.
+bool hasNegativeStride(const View& view);
 
 template <typename S, typename D>
 void copyInnermost(const S* src, std::int64_t srcStride, D* dst, std::int64_t dstStride, std::int64_t n,

@@ -48,6 +48,7 @@ template <typename R>
 std::unique_ptr<Pass<R>> makeDirectPass(const Problem& problem, bool tuning) {
     const unsigned flags = planningFlags(tuning) | (problem.inplace ? 0u : unsigned{FFTW_PRESERVE_INPUT});
     const PlanningArrays<R> arrays(problem);
+    if (!arrays) return nullptr;
     FftwPlan<R> aligned = planProblem(problem, arrays.in(), arrays.out(), flags);
     FftwPlan<R> unaligned = planProblem(problem, arrays.in(), arrays.out(), flags | FFTW_UNALIGNED);
     if (!aligned || !unaligned) return nullptr;
@@ -133,6 +134,7 @@ FftwPlan<R> planStagedChunk(Problem problem, std::int64_t chunk, bool tuning) {
     problem.input.extents[0] = chunk;
     problem.output.extents[0] = chunk;
     const PlanningArrays<R> arrays(problem);
+    if (!arrays) return {};
     return planProblem(problem, arrays.in(), arrays.in(), planningFlags(tuning));
 }
 

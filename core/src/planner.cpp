@@ -74,8 +74,7 @@ std::int64_t pointCount(std::size_t rank, const Dim* dims, bool columnsAllowed) 
     const std::size_t axes = rank == columnRank ? 1 : rank;
     std::int64_t points = 1;
     for (std::size_t k = 0; k < axes; ++k) {
-        if (dims[k].size < 1) return -1;
-        points *= dims[k].size;
+        if (dims[k].size < 1 || __builtin_mul_overflow(points, dims[k].size, &points)) return -1;
     }
     return points;
 }
@@ -100,50 +99,58 @@ template <typename T>
 std::unique_ptr<Pass<T>> makeStagedTransform(Transform transform, const std::vector<std::int64_t>& sizes,
                                              const View& in, const View& out, bool tuning) {
     const std::int64_t count = in.extents[0];
-    const View packedIn = makePackedView(stagingInputKind(transform), sizes, count);
-    const View packedOut = makePackedView(stagingOutputKind(transform), sizes, count);
+    const std::optional<View> packedIn = makePackedView(stagingInputKind(transform), sizes, count);
+    const std::optional<View> packedOut = makePackedView(stagingOutputKind(transform), sizes, count);
+    if (!packedIn || !packedOut) return nullptr;
     Staging staging;
-    staging.gathers.push_back({Operand::Source, {in, packedIn, 0}});
-    staging.scatter = {out, packedOut, 0};
-    staging.transform = {transform, sizes, packedIn, packedOut, true};
-    staging.transformReals = packedIn.strides[0];
+    staging.gathers.push_back({Operand::Source, {in, *packedIn, 0}});
+    staging.scatter = {out, *packedOut, 0};
+    staging.transform = {transform, sizes, *packedIn, *packedOut, true};
+    staging.transformReals = packedIn->strides[0];
     return makeStagedPass<T, StagingReal<T>>(std::move(staging), count, tuning);
 }
 
 // `mustStage` is for FFTW problems that would destroy a source the caller
-// expects to keep.
+// expects to keep. Layouts with a negative stride or distance are staged too:
+// FFTW 3.3.10's planner can recurse without end on some of them (rows in
+// reverse order), so FFTW only ever sees the packed staging views.
 template <typename T>
 std::unique_ptr<Pass<T>> makeTransform(Transform transform, const std::vector<std::int64_t>& sizes, const View& in,
                                        const View& out, bool inplace, bool tuning, bool mustStage = false) {
     if constexpr (convertsThroughFloat<T>) {
         return makeStagedTransform<T>(transform, sizes, in, out, tuning);
     } else {
-        if (mustStage) return makeStagedTransform<T>(transform, sizes, in, out, tuning);
+        if (mustStage || hasNegativeStride(in) || hasNegativeStride(out))
+            return makeStagedTransform<T>(transform, sizes, in, out, tuning);
         return makeDirectPass<T>({transform, sizes, in, out, inplace}, tuning);
     }
 }
 
 template <typename T>
 Directions<T> complexDirections(const Request& request, bool inplace, bool tuning) {
-    const View in = makeView(LayoutKind::Complex, request.sizes, request.inStrides, request.count, request.inDistance);
-    const View out = inplace ? in
-                             : makeView(LayoutKind::Complex, request.sizes, request.outStrides, request.count,
-                                        request.outDistance);
-    return {makeTransform<T>(Transform::ComplexForward, request.sizes, in, out, inplace, tuning),
-            makeTransform<T>(Transform::ComplexBackward, request.sizes, out, in, inplace, tuning)};
+    const std::optional<View> in =
+        makeView(LayoutKind::Complex, request.sizes, request.inStrides, request.count, request.inDistance);
+    const std::optional<View> out =
+        inplace ? in
+                : makeView(LayoutKind::Complex, request.sizes, request.outStrides, request.count, request.outDistance);
+    if (!in || !out) return {};
+    return {makeTransform<T>(Transform::ComplexForward, request.sizes, *in, *out, inplace, tuning),
+            makeTransform<T>(Transform::ComplexBackward, request.sizes, *out, *in, inplace, tuning)};
 }
 
 // In place the real rows and their complex halves share the input strides.
 template <typename T>
 Directions<T> realDirections(const Request& request, bool inplace, bool tuning) {
-    const View real = makeView(inplace ? LayoutKind::PaddedReal : LayoutKind::Real, request.sizes, request.inStrides,
-                               request.count, request.inDistance);
-    const View half = makeView(LayoutKind::PaddedComplex, request.sizes, inplace ? request.inStrides : request.outStrides,
-                               request.count, inplace ? request.inDistance : request.outDistance);
+    const std::optional<View> real = makeView(inplace ? LayoutKind::PaddedReal : LayoutKind::Real, request.sizes,
+                                              request.inStrides, request.count, request.inDistance);
+    const std::optional<View> half =
+        makeView(LayoutKind::PaddedComplex, request.sizes, inplace ? request.inStrides : request.outStrides,
+                 request.count, inplace ? request.inDistance : request.outDistance);
+    if (!real || !half) return {};
     // FFTW_PRESERVE_INPUT only exists for one-dimensional c2r.
     const bool c2rWouldDestroySource = !inplace && request.sizes.size() > 1;
-    return {makeTransform<T>(Transform::RealToComplex, request.sizes, real, half, inplace, tuning),
-            makeTransform<T>(Transform::ComplexToReal, request.sizes, half, real, inplace, tuning,
+    return {makeTransform<T>(Transform::RealToComplex, request.sizes, *real, *half, inplace, tuning),
+            makeTransform<T>(Transform::ComplexToReal, request.sizes, *half, *real, inplace, tuning,
                              c2rWouldDestroySource)};
 }
 
@@ -184,14 +191,15 @@ std::unique_ptr<Pass<T>> makeSplitPass(std::size_t rank, const Dim* dims, const 
     leadingValues.strides.back() = 2;
     leadingValues.elementReals = 2;
 
-    const View packedHalf = makePackedView(LayoutKind::PaddedComplex, sizes, count);
-    const View packedReal = makePackedView(LayoutKind::PaddedReal, sizes, count);
+    const std::optional<View> packedHalf = makePackedView(LayoutKind::PaddedComplex, sizes, count);
+    const std::optional<View> packedReal = makePackedView(LayoutKind::PaddedReal, sizes, count);
+    if (!packedHalf || !packedReal || !spanOf(lines) || !spanOf(sideValues)) return nullptr;
     Staging staging;
-    staging.gathers.push_back({Operand::Source, {leadingValues, withLastExtent(packedHalf, halfLength - 1), 0}});
-    staging.gathers.push_back({Operand::Side, {sideValues, withLastExtent(packedHalf, 1), 2 * (halfLength - 1)}});
-    staging.scatter = {lines, packedReal, 0};
-    staging.transform = {Transform::ComplexToReal, sizes, packedHalf, packedReal, true};
-    staging.transformReals = packedHalf.strides[0];
+    staging.gathers.push_back({Operand::Source, {leadingValues, withLastExtent(*packedHalf, halfLength - 1), 0}});
+    staging.gathers.push_back({Operand::Side, {sideValues, withLastExtent(*packedHalf, 1), 2 * (halfLength - 1)}});
+    staging.scatter = {lines, *packedReal, 0};
+    staging.transform = {Transform::ComplexToReal, sizes, *packedHalf, *packedReal, true};
+    staging.transformReals = packedHalf->strides[0];
     return makeStagedPass<T, StagingReal<T>>(std::move(staging), count, tuning);
 }
 
