@@ -137,6 +137,32 @@ TEST(Decisions, GrainSearchIsBoundedByTheUnitCount)
     EXPECT_EQ(decision.grain, (std::int64_t{1} << 50) / 2048);
 }
 
+// Cache figures of 0 (no source knew them): no request is small enough for
+// one thread, the grain is one transform (a line group for strided complex
+// rows, two for odd real rows), only rank-1 requests are batches, and rank 3
+// always gets plane teams.
+TEST(Decisions, ZeroCacheFigures)
+{
+    const Figures zero{8, 0, 0, 8, 16};
+    const Case zeroCases[] = {
+        {"tiny transform", C, In, {{8, 0, 0}}, {1, 0, 0}, Strategy::PlainBatch, 1},
+        {"many tiny transforms, no search", C, In, {{8, 0, 0}}, {1000, 0, 0}, Strategy::PlainBatch, 1},
+        {"strided rows", C, In, {{16, 4, 0}}, {100, 0, 0}, Strategy::GroupedBatch, 8},
+        {"odd real rows", R, In, {{15, 0, 0}}, {5, 0, 0}, Strategy::GroupedBatch, 2},
+        {"2-D, B >= P and N0 <= B", C, In, {{4, 0, 0}, {4, 0, 0}}, {100, 0, 0}, Strategy::RowColumn, 1},
+        {"3-D", C, In, {{2, 0, 0}, {2, 0, 0}, {2, 0, 0}}, {1, 0, 0}, Strategy::PackedPlaneTeams},
+        {"real 3-D oop", R, Out, {{2, 0, 0}, {2, 0, 0}, {2, 0, 0}}, {1, 0, 0}, Strategy::StridedPlaneTeams},
+        {"real 4-D", R, In, {{2, 0, 0}, {2, 0, 0}, {2, 0, 0}, {2, 0, 0}}, {1, 0, 0}, Strategy::PackedSplitFirstDim},
+    };
+    for (const Case& c : zeroCases) {
+        const Decision decision = classify(c.kind, c.placement, c.dims.size(), c.dims.data(), &c.batch, zero);
+        EXPECT_EQ(strategyName(decision.strategy), std::string(strategyName(c.expected))) << c.name;
+        if (c.grain >= 0) {
+            EXPECT_EQ(decision.grain, c.grain) << c.name;
+        }
+    }
+}
+
 // Packed strides that do not fit in 64 bits: pad(N) for N near 2^63, and the
 // product of middle-axis strides of a real rank-4 request. No stride field can
 // hold such a value, so an explicit stride (here the value the product would

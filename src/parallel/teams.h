@@ -13,7 +13,8 @@ namespace zun::fft::omp {
 
 // `cacheBudget` is the share of the L3 cache (in reals) from which a transform
 // counts as large: large transforms divide all threads among the outer threads
-// in use, smaller ones give each outer thread one package's share.
+// in use, smaller ones give each outer thread one package's share. A budget of
+// 0 (no cache size was found) counts every transform as large.
 inline NestedTeams sizeNestedTeams(int threads, int packages, std::int64_t count, std::uint64_t transformReals,
                                    std::uint64_t cacheBudget)
 {
