@@ -34,6 +34,8 @@
 
 #include <unistd.h>
 
+#include "machine_figures.h"
+
 namespace {
 
 using zun::fft::Dim;
@@ -236,9 +238,8 @@ std::shared_ptr<zun::fft::Factory<T, In, std::complex<T>>> makeCoreFactory(Varia
 {
     auto serial = zun::fft::makePlannerFactory<T, In, std::complex<T>>();
     if (variant == Variant::Serial) return serial;
-    zun::Configuration configuration;
-    configuration.set(zun::Parameter::Threads, threads);
-    return zun::fft::omp::makeFactory(std::move(serial), configuration);
+    return zun::fft::omp::makeFactory(std::move(serial),
+                                      examples::configurationOf(examples::detectMachineFigures(threads)));
 }
 
 class AnyWorkspace {
@@ -521,7 +522,7 @@ int main(int argc, char** argv)
     int count = static_cast<int>(arguments.size());
     benchmark::Initialize(&count, arguments.data());
     if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 1;
-    benchmark::AddCustomContext("threads", std::to_string(threads));
+    benchmark::AddCustomContext("machine figures", examples::describe(examples::detectMachineFigures(threads)));
     benchmark::AddCustomContext("zun_fft_iomp", zun_fft_omp_version);
 
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "machine_figures.h"
+
 namespace {
 
 using zun::fft::Dim;
@@ -111,9 +113,8 @@ void runWorkload(const Workload& w, const F& serialFactory, const F& parallelFac
 
 int main()
 {
-    const int cores = zun::detectCores();
-    zun::Configuration configuration;
-    configuration.set(zun::Parameter::Threads, cores);
+    const examples::MachineFigures figures = examples::detectMachineFigures(zun::detectCores());
+    const zun::Configuration configuration = examples::configurationOf(figures);
     const auto key = zun::fft::makePlanKey(4);
 
     auto complexSerial = zun::fft::makePlannerFactory<float, std::complex<float>, std::complex<float>>();
@@ -123,12 +124,13 @@ int main()
     auto realParallel =
         zun::fft::omp::makeFactory(zun::fft::makePlannerFactory<float, float, std::complex<float>>(), configuration);
 
-    std::printf("zun_fft_iomp %s on %d threads (%s)\n\n", zun_fft_omp_version, cores,
-                complexParallel->toString().c_str());
+    std::printf("zun_fft_iomp %s (%s)\nmachine figures: %s\n\n", zun_fft_omp_version,
+                complexParallel->toString().c_str(), examples::describe(figures).c_str());
     std::printf("%-36s %-46s %9s %9s %9s %8s\n", "workload (float, forward)", "parallel plan", "rel.err",
                 "serial ms", "par. ms", "speedup");
 
     const std::vector<Workload> complexWork = {
+        {"2-D 32 x 32, in place", false, true, {{32, 0, 0}, {32, 0, 0}}, {1, 0, 0}},
         {"batch 4096 x 1-D 1024, in place", false, true, {{1024, 0, 0}}, {4096, 0, 0}},
         {"2-D 1024 x 1024, in place", false, true, {{1024, 0, 0}, {1024, 0, 0}}, {1, 0, 0}},
         {"2-D 2048 x 2048, out of place", false, false, {{2048, 0, 0}, {2048, 0, 0}}, {1, 0, 0}},
