@@ -96,7 +96,8 @@ TEST(Batch, PlainBatchSizesItsTeamAndBlocks)
     const Dim dims{64, 0, 0};
     const Dim batch{7, 0, 0};
     const auto key = makePlanKey(1);
-    omp::OmpBatchInplace<float, Kind::Complex, 1> plan(*recorded.parallel, 1, &dims, &batch, 1, key.data(), {});
+    omp::OmpBatchInplace<float, Kind::Complex, 1> plan(recorded.parallel->context(), 1, &dims, &batch, 1, key.data(),
+                                                       {});
     ASSERT_TRUE(plan.complete());
     EXPECT_EQ(plan.threadCount(), 4);
     const auto made = recorded.recorder->calls("makeInplace");
@@ -123,7 +124,8 @@ TEST(Batch, GroupedBatchRequestsBlockTailGroup)
         const Dim dims{64, 6, 4};
         const Dim batch{100, 0, 0};
         const auto key = makePlanKey(1);
-        omp::OmpBatchOoplace<float, Kind::Complex, 8> plan(*recorded.parallel, 1, &dims, &batch, 24, key.data(), {});
+        omp::OmpBatchOoplace<float, Kind::Complex, 8> plan(recorded.parallel->context(), 1, &dims, &batch, 24,
+                                                           key.data(), {});
         EXPECT_EQ(plan.threadCount(), 5);
         const auto made = recorded.recorder->calls("makeOoplace");
         EXPECT_EQ(madeCounts(made), (std::vector<std::int64_t>{16, 4, 8}));
@@ -135,7 +137,8 @@ TEST(Batch, GroupedBatchRequestsBlockTailGroup)
         const Dim dims{301, 0, 0};
         const Dim batch{21, 0, 0};
         const auto key = makePlanKey(1);
-        omp::OmpBatchInplace<double, Kind::Real, 2> plan(*recorded.parallel, 1, &dims, &batch, 8, key.data(), {});
+        omp::OmpBatchInplace<double, Kind::Real, 2> plan(recorded.parallel->context(), 1, &dims, &batch, 8, key.data(),
+                                                         {});
         EXPECT_EQ(plan.threadCount(), 3);
         const auto made = recorded.recorder->calls("makeInplace");
         EXPECT_EQ(madeCounts(made), (std::vector<std::int64_t>{6, 1, 2}));
@@ -149,7 +152,7 @@ TEST(Batch, DescriptionKeepsTheBlockPlanPieceUpToItsCountMark)
     const Dim dims{64, 0, 0};
     const Dim batch{100, 0, 0};
     const auto key = makePlanKey(1);
-    omp::OmpBatchInplace<float, Kind::Complex, 1> plan(*parallel, 1, &dims, &batch, 1, key.data(), {});
+    omp::OmpBatchInplace<float, Kind::Complex, 1> plan(parallel->context(), 1, &dims, &batch, 1, key.data(), {});
     auto serial = parallel->inner().makeInplace(1, &dims, &batch, false, key.data(), {});
     const std::string inner = serial->toString();
     const std::string piece = inner.substr(0, inner.find_last_of("bv") + 1);

@@ -42,6 +42,16 @@ std::unique_ptr<Parallel<F>> parallelOver(std::unique_ptr<F> inner, const Machin
     return std::unique_ptr<Parallel<F>>(static_cast<Parallel<F>*>(factory.release()));
 }
 
+// What a parallel factory builds strategies from, as if the runtime allowed
+// `levels` active levels: team sizing reads no global state.
+template <typename F>
+auto contextAtLevels(const Parallel<F>& parallel, int levels)
+{
+    auto context = parallel.context();
+    context.activeLevels = levels;
+    return context;
+}
+
 template <typename T>
 std::unique_ptr<Parallel<ComplexFactory<T>>> complexParallel(const Machine& machine)
 {

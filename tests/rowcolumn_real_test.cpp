@@ -17,6 +17,7 @@
 #include "rowcolumn/omp_ooplace_rc_row_column.h"
 #include "support/harness.h"
 #include "support/recording.h"
+#include "support/subrequests.h"
 
 namespace zun::fft::testing {
 namespace {
@@ -38,14 +39,8 @@ std::unique_ptr<RealRowColumn<T, P>> makeStrategy(const Parallel<RealFactory<T>>
                                                   const std::shared_ptr<T>& tuning = {})
 {
     const auto reals = static_cast<std::uint64_t>(request.dims[0].size * request.dims[1].size);
-    return std::make_unique<RealRowColumn<T, P>>(factory, request.dims.data(), &request.batch, reals, key.data(),
-                                                 tuning);
-}
-
-std::string text(const Dim& dim)
-{
-    return "{" + std::to_string(dim.size) + ", " + std::to_string(dim.inStride) + ", " +
-           std::to_string(dim.outStride) + "}";
+    return std::make_unique<RealRowColumn<T, P>>(factory.context(), request.dims.data(), &request.batch, reals,
+                                                 key.data(), tuning);
 }
 
 // ---------------------------------------------------------------------------
@@ -173,35 +168,9 @@ TYPED_TEST(RowColumnRealShape, OutOfPlaceWorkAddsOneSideBufferPerOuterThread)
 // ---------------------------------------------------------------------------
 // Sub-requests and sub-plan calls, seen through a recording planner.
 
-constexpr std::ptrdiff_t none = -1;
-
-struct ExpectedCall {
-    const char* op;
-    bool companion;
-    Dim dim;  // the one axis every call here has
-    Dim batch;
-    std::ptrdiff_t keyOffset;
-    std::ptrdiff_t tuningIndex = none;
-};
-
-void expectCalls(const std::vector<FactoryCall>& calls, const std::vector<ExpectedCall>& expected)
-{
-    ASSERT_EQ(calls.size(), expected.size());
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        SCOPED_TRACE("call " + std::to_string(i) + ": " + expected[i].op);
-        const FactoryCall& call = calls[i];
-        const ExpectedCall& want = expected[i];
-        EXPECT_EQ(call.op, want.op);
-        EXPECT_EQ(call.companion, want.companion);
-        EXPECT_FALSE(call.lockFlag);
-        if (call.op == "complexFactory") continue;
-        ASSERT_EQ(call.dims.size(), 1u);
-        EXPECT_EQ(text(call.dims[0]), text(want.dim));
-        EXPECT_EQ(call.batch ? text(*call.batch) : "none", want.batch.size ? text(want.batch) : "none");
-        EXPECT_EQ(call.keyOffset.value_or(none), want.keyOffset);
-        EXPECT_EQ(call.tuningIndex.value_or(none), want.tuningIndex);
-    }
-}
+using support::expectRequests;
+using support::none;
+using support::text;
 
 // Float, 9 rows of 20 reals (11 complex columns), one outer and four inner
 // threads: four rows per block, sixteen columns per block, eight per group.
@@ -232,16 +201,16 @@ TEST_F(RowColumnRealRecordedTuning, InPlaceRequestsRowPlansThenColumnPlans)
 
     const auto plan = makeStrategy<Placement::Inplace>(*factory, rank2({9, 0, 0}, 20, {1, 0, 0}), key, tuning);
     ASSERT_TRUE(plan->complete());
-    expectCalls(recorder->calls(), {
-                                       {"tuningIndexInplace", false, rowProblem, {}, 2},
-                                       {"makeInplace", false, {20, 1, 0}, {4, 22, 0}, 2, 0},
-                                       {"makeInplace", false, {20, 1, 0}, {1, 22, 0}, 2, 0},
-                                       {"makeInplace", false, {20, 1, 0}, {2, 22, 0}, 2, 0},
-                                       {"complexFactory", false, noAxis, {}, none},
-                                       {"makeInplace", true, {9, 22, 0}, {16, 2, 0}, 0, 2},
-                                       {"makeInplace", true, {9, 22, 0}, {3, 2, 0}, 0, 2},
-                                       {"makeInplace", true, {9, 22, 0}, {8, 2, 0}, 0, 2},
-                                   });
+    expectRequests(recorder->calls(), {
+                                          {"tuningIndexInplace", false, rowProblem, {}, 2},
+                                          {"makeInplace", false, {20, 1, 0}, {4, 22, 0}, 2, 0},
+                                          {"makeInplace", false, {20, 1, 0}, {1, 22, 0}, 2, 0},
+                                          {"makeInplace", false, {20, 1, 0}, {2, 22, 0}, 2, 0},
+                                          {"complexFactory", false, noAxis, {}, none},
+                                          {"makeInplace column", true, {9, 22, 0}, {16, 2, 0}, 0, 2},
+                                          {"makeInplace column", true, {9, 22, 0}, {3, 2, 0}, 0, 2},
+                                          {"makeInplace column", true, {9, 22, 0}, {8, 2, 0}, 0, 2},
+                                      });
     // Tuning mode and a key header of 2 or more: the aliased entry gets the
     // first tuning value before the column plans are asked for.
     EXPECT_EQ(tuning.get()[2], -1.0f);
@@ -252,23 +221,23 @@ TEST_F(RowColumnRealRecordedTuning, OutOfPlaceRequestsForwardThenBackwardPlans)
 
     const auto plan = makeStrategy<Placement::Ooplace>(*factory, rank2({9, 0, 0}, 20, {1, 0, 0}), key, tuning);
     ASSERT_TRUE(plan->complete());
-    expectCalls(recorder->calls(), {
-                                       {"tuningIndexOoplace", false, rowProblem, {}, 2},
-                                       {"makeOoplace", false, {20, 1, 2}, {4, 20, 22}, 2, 0},
-                                       {"makeOoplace", false, {20, 1, 2}, {1, 20, 22}, 2, 0},
-                                       {"makeOoplace", false, {20, 1, 2}, {2, 20, 22}, 2, 0},
-                                       {"complexFactory", false, noAxis, {}, none},
-                                       {"makeInplace", true, {9, 22, 0}, {16, 2, 0}, 0, 2},
-                                       {"makeInplace", true, {9, 22, 0}, {3, 2, 0}, 0, 2},
-                                       {"makeInplace", true, {9, 22, 0}, {8, 2, 0}, 0, 2},
-                                       {"makeOoplace", true, {9, 20, 22}, {16, 2, 2}, 0, 2},
-                                       {"makeOoplace", true, {9, 20, 22}, {2, 2, 2}, 0, 2},
-                                       {"makeOoplace", true, {9, 20, 22}, {8, 2, 2}, 0, 2},
-                                       {"makeOoplace", true, {9, 2, 22}, {1, 2, 2}, 0, 2},
-                                       {"makeSplitBackward", false, {20, 1, 2}, {4, 20, 2}, 2, 0},
-                                       {"makeSplitBackward", false, {20, 1, 2}, {1, 20, 2}, 2, 0},
-                                       {"makeSplitBackward", false, {20, 1, 2}, {2, 20, 2}, 2, 0},
-                                   });
+    expectRequests(recorder->calls(), {
+                                          {"tuningIndexOoplace", false, rowProblem, {}, 2},
+                                          {"makeOoplace", false, {20, 1, 2}, {4, 20, 22}, 2, 0},
+                                          {"makeOoplace", false, {20, 1, 2}, {1, 20, 22}, 2, 0},
+                                          {"makeOoplace", false, {20, 1, 2}, {2, 20, 22}, 2, 0},
+                                          {"complexFactory", false, noAxis, {}, none},
+                                          {"makeInplace column", true, {9, 22, 0}, {16, 2, 0}, 0, 2},
+                                          {"makeInplace column", true, {9, 22, 0}, {3, 2, 0}, 0, 2},
+                                          {"makeInplace column", true, {9, 22, 0}, {8, 2, 0}, 0, 2},
+                                          {"makeOoplace column", true, {9, 20, 22}, {16, 2, 2}, 0, 2},
+                                          {"makeOoplace column", true, {9, 20, 22}, {2, 2, 2}, 0, 2},
+                                          {"makeOoplace column", true, {9, 20, 22}, {8, 2, 2}, 0, 2},
+                                          {"makeOoplace column", true, {9, 2, 22}, {1, 2, 2}, 0, 2},
+                                          {"makeSplitBackward", false, {20, 1, 2}, {4, 20, 2}, 2, 0},
+                                          {"makeSplitBackward", false, {20, 1, 2}, {1, 20, 2}, 2, 0},
+                                          {"makeSplitBackward", false, {20, 1, 2}, {2, 20, 2}, 2, 0},
+                                      });
     EXPECT_EQ(tuning.get()[2], -1.0f);
 }
 

@@ -1,8 +1,5 @@
 #include "factory/decisions.h"
 
-#include <limits>
-#include <optional>
-
 namespace zun::fft::omp {
 namespace {
 
@@ -13,8 +10,6 @@ struct Request {
     const Dim* dims;
     std::int64_t count;  // 0 counts as one
 };
-
-bool isUnitStride(std::int64_t stride, std::int64_t unit) { return stride == 0 || stride == unit; }
 
 // Complex data: every layout the request has must hold the innermost axis
 // contiguously. Real data: unit real stride in, unit complex stride out; the
@@ -72,47 +67,6 @@ std::int64_t realGrain(const Request& request, std::int64_t reals, const Figures
     return grain;
 }
 
-// A packed stride in reals, or none when it does not fit in 64 bits: then no
-// stride field can hold it, and only the packed default (0) stands for it.
-using PackedStride = std::optional<std::int64_t>;
-
-PackedStride times(PackedStride stride, std::int64_t size)
-{
-    std::int64_t product = 0;
-    if (!stride || __builtin_mul_overflow(*stride, size, &product)) return std::nullopt;
-    return product;
-}
-
-bool isPackedStride(const Dim& dim, PackedStride packed, Placement placement)
-{
-    auto holdsPacked = [&](std::int64_t stride) { return stride == 0 || packed == stride; };
-    if (placement == Placement::Inplace) return holdsPacked(dim.inStride) && dim.outStride == 0;
-    return holdsPacked(dim.inStride) && holdsPacked(dim.outStride);
-}
-
-// The row length from which packed strides of the middle axes are built. A
-// complex row fits, as the whole transform does; a padded real row of N near
-// 2^63 does not.
-PackedStride packedRowReals(const Request& request)
-{
-    const std::int64_t n = request.dims[request.rank - 1].size;
-    if (request.kind == Kind::Complex) return 2 * n;
-    if ((n | 1) == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
-    return pad(n);
-}
-
-// Axes 1 .. n-2 each have the stride they would have if every axis inside
-// them were packed.
-bool middleAxesDense(const Request& request)
-{
-    PackedStride packed = packedRowReals(request);
-    for (std::size_t k = request.rank - 2; k >= 1; --k) {
-        if (!isPackedStride(request.dims[k], packed, request.placement)) return false;
-        packed = times(packed, request.dims[k].size);
-    }
-    return true;
-}
-
 Strategy strategyByRank(const Request& request, const Figures& figures)
 {
     const Dim* dims = request.dims;
@@ -122,11 +76,12 @@ Strategy strategyByRank(const Request& request, const Figures& figures)
     if (request.rank == 3) {
         const std::int64_t plane = (real ? 1 : 2) * dims[1].size * dims[2].size;
         const bool small = plane <= figures.halfL2Reals;
-        const bool packed = !(real && ooplace) && isPackedStride(dims[1], packedRowReals(request), request.placement);
+        const bool packed = !(real && ooplace) &&
+                            isPackedStride(dims[1], packedRowReals(request.kind, dims[2].size), request.placement);
         if (small) return packed ? Strategy::PackedPlanes : Strategy::StridedPlanes;
         return packed ? Strategy::PackedPlaneTeams : Strategy::StridedPlaneTeams;
     }
-    const bool dense = !(real && ooplace) && middleAxesDense(request);
+    const bool dense = !(real && ooplace) && middleAxesDense(request.kind, request.placement, request.rank, dims);
     return dense ? Strategy::PackedSplitFirstDim : Strategy::StridedSplitFirstDim;
 }
 

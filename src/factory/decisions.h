@@ -7,7 +7,8 @@
 
 #include <cstdint>
 
-#include "factory/fft_omp_factory.h"
+#include "parallel/caches.h"
+#include "parallel/context.h"
 #include "parallel/records.h"
 
 namespace zun::fft::omp {
@@ -36,22 +37,15 @@ struct Decision {
     bool unitStride = true;           // the innermost axis is contiguous
 };
 
-// The factory's figures in reals of its type.
-struct Figures {
+// The factory's figures: its cache budgets in reals of its type, and its threads.
+struct Figures : CacheBudgets {
     std::int64_t threads;
-    std::int64_t l1Reals;
-    std::int64_t halfL2Reals;
-    std::int64_t lineColumns;
-    std::int64_t lineReals;
 };
 
-template <typename F>
-Figures figuresOf(const FftOmpFactory<F>& factory)
+template <typename T, Kind K>
+Figures figuresOf(const StrategyContext<T, K>& context)
 {
-    using T = typename F::Real;
-    return {factory.threads(), static_cast<std::int64_t>(std::uint64_t{factory.cacheL1()} * 1024 / sizeof(T)),
-            static_cast<std::int64_t>(std::uint64_t{factory.cacheL2()} * 512 / sizeof(T)),
-            64 / (2 * static_cast<std::int64_t>(sizeof(T))), 64 / static_cast<std::int64_t>(sizeof(T))};
+    return {context.caches, context.threads};
 }
 
 Decision classify(Kind kind, Placement placement, std::size_t rank, const Dim* dims, const Dim* batch,

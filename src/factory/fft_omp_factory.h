@@ -9,12 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "parallel/context.h"
+#include "parallel/regions.h"
+
 namespace zun::fft::omp {
-
-enum class Kind { Complex, Real };
-
-template <typename T, Kind K>
-using FactoryOf = std::conditional_t<K == Kind::Complex, ComplexFactory<T>, RealFactory<T>>;
 
 template <typename F>
 class FftOmpFactory final : public F {
@@ -60,6 +58,14 @@ public:
     std::uint32_t cacheL1() const { return cacheL1_; }
     std::uint32_t cacheL2() const { return cacheL2_; }
     std::uint32_t cacheL3() const { return cacheL3_; }
+
+    // What strategies are built from; the runtime's active levels are read here,
+    // once per make request.
+    StrategyContext<Real, kind> context() const
+    {
+        return {
+            *inner_, *this, threads_, packages_, maxActiveLevels(), cacheBudgets<Real>({cacheL1_, cacheL2_, cacheL3_})};
+    }
 
 private:
     template <Placement P>

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "parallel/records.h"
+
 namespace zun::fft::omp {
 
 enum class Direction { Forward, Backward };
@@ -41,6 +43,8 @@ struct Arrays<T, Placement::Ooplace> {
     {
         return {first + firstOffset, second + secondOffset};
     }
+    // The written array, for passes that run in place on it.
+    Arrays<T, Placement::Inplace> written() const { return {second}; }
 };
 
 // Reals between consecutive items of the first and the second array of a call.
@@ -55,11 +59,14 @@ struct Spacing {
     }
 };
 
+// Adjacent complex columns: two reals apart in every array.
+inline constexpr Spacing adjacentColumns{2, 2};
+
 // Out of place, forward reads the input layout and writes the output layout;
 // backward the other way round.
-inline Spacing spacingFor(const Call& call, std::int64_t inSpacing, std::int64_t outSpacing)
+inline Spacing spacingFor(const Call& call, const ItemSpacing& spacing)
 {
-    return call.isForward() ? Spacing{inSpacing, outSpacing} : Spacing{outSpacing, inSpacing};
+    return call.isForward() ? Spacing{spacing.in, spacing.out} : Spacing{spacing.out, spacing.in};
 }
 
 template <typename T>

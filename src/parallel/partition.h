@@ -1,20 +1,17 @@
 // How index ranges are divided among the threads of a team, how a thread walks
-// its share with block, unit and tail plans, and how the work buffer is cut
-// into per-thread slices.
+// its share with block, unit and tail plans, and how much of the work buffer
+// each thread's slice must hold.
 #pragma once
 
 #include <zun/core.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+
+#include "parallel/caches.h"
 
 namespace zun::fft::omp {
-
-// Complex elements and reals of T in one 64-byte cache line.
-template <typename T>
-inline constexpr std::int64_t lineColumns = 64 / (2 * static_cast<std::int64_t>(sizeof(T)));
-template <typename T>
-inline constexpr std::int64_t lineReals = 64 / static_cast<std::int64_t>(sizeof(T));
 
 // One thread's contiguous run of items [begin, end), in whole units. The items
 // after the last whole unit, [tailBegin, count), belong to no share; the last
@@ -54,6 +51,14 @@ inline Share splitRange(std::int64_t count, int teamSize, int thread, std::int64
     return share;
 }
 
+// Items per block call: about one thread's share of `items`, in whole units,
+// and never less than two units.
+inline std::int64_t itemsPerBlock(std::int64_t items, std::int64_t threads, std::int64_t unit)
+{
+    const std::int64_t share = items / threads;
+    return std::max(2 * unit, share - share % unit);
+}
+
 // Keeps a parameter out of template argument deduction.
 template <typename T>
 struct NotDeduced {
@@ -73,14 +78,6 @@ void runShare(const Share& share, std::int64_t block, std::int64_t unit, const P
     if (share.runsTail && tailPlan) run(*tailPlan, share.tailBegin);
 }
 
-// Least multiple of lineReals<T> not below n: slices start on whole lines.
-template <typename T>
-constexpr std::uint64_t roundUpToLine(std::uint64_t n)
-{
-    const std::uint64_t line = lineReals<T>;
-    return (n + line - 1) & ~(line - 1);
-}
-
 // What a sub-plan needs of each thread's slice: one of its own slices when it
 // runs a team of its own, else all of its work.
 template <typename Plan>
@@ -89,13 +86,26 @@ std::uint64_t threadWorkNeed(const Plan& plan)
     return plan.threadCount() >= 2 ? plan.threadWorkSize() : plan.workSize();
 }
 
-// A slice must hold the work of every plan that runs in it (absent optional
-// plans count nothing), rounded up to whole lines.
-template <typename T, typename... Plans>
-std::uint64_t sliceFor(const Plans*... plans)
+// The work of a plan that runs in a slice; an absent optional plan needs none.
+template <typename Plan>
+std::uint64_t workNeed(const Plan* plan)
+{
+    return plan ? plan->workSize() : 0;
+}
+
+template <typename Plan>
+std::uint64_t workNeed(const std::unique_ptr<Plan>& plan)
+{
+    return workNeed(plan.get());
+}
+
+// A slice must hold the work of every plan that runs in it, rounded up to
+// whole lines. Each part is a plan (pointer or owner) or a plan set.
+template <typename T, typename... Parts>
+std::uint64_t sliceFor(const Parts&... parts)
 {
     std::uint64_t need = 0;
-    ((need = plans ? std::max<std::uint64_t>(need, plans->workSize()) : need), ...);
+    ((need = std::max<std::uint64_t>(need, workNeed(parts))), ...);
     return roundUpToLine<T>(need);
 }
 

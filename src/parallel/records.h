@@ -5,7 +5,11 @@
 #include <zun/core.h>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <optional>
+
+#include "parallel/kind.h"
 
 namespace zun::fft::omp {
 
@@ -68,6 +72,84 @@ inline std::int64_t defaultDistance(std::size_t rank, const Dim* dims, Layout la
 inline std::int64_t distanceOrDefault(std::int64_t given, std::size_t rank, const Dim* dims, Layout layout)
 {
     return given != 0 ? given : defaultDistance(rank, dims, layout);
+}
+
+// The layout a request's input takes, and out of place the layout of its output.
+constexpr Layout inputLayout(Kind kind, Placement placement)
+{
+    if (kind == Kind::Complex) return Layout::ComplexInput;
+    return placement == Placement::Inplace ? Layout::InplaceReal : Layout::RealInput;
+}
+
+constexpr Layout outputLayout(Kind kind)
+{
+    return kind == Kind::Complex ? Layout::ComplexOutput : Layout::ComplexHalfOutput;
+}
+
+// Reals between consecutive items in the input layout and in the output
+// layout; in place both are the one array's.
+struct ItemSpacing {
+    std::int64_t in;
+    std::int64_t out;
+};
+
+// The effective stride of `axis` in each layout of the request.
+inline ItemSpacing axisStrides(Kind kind, Placement placement, std::size_t rank, const Dim* dims, std::size_t axis)
+{
+    const std::int64_t in = effectiveStride(rank, dims, axis, inputLayout(kind, placement));
+    return {in, placement == Placement::Inplace ? in : effectiveStride(rank, dims, axis, outputLayout(kind))};
+}
+
+// The batch distances of the request in each layout, defaults filled in.
+inline ItemSpacing distances(Kind kind, Placement placement, std::size_t rank, const Dim* dims, const Dim& batch)
+{
+    const std::int64_t in = distanceOrDefault(batch.inStride, rank, dims, inputLayout(kind, placement));
+    return {in,
+            placement == Placement::Inplace ? in : distanceOrDefault(batch.outStride, rank, dims, outputLayout(kind))};
+}
+
+inline bool isUnitStride(std::int64_t stride, std::int64_t unit) { return stride == 0 || stride == unit; }
+
+// A packed stride in reals, or none when it does not fit in 64 bits: then no
+// stride field can hold it, and only the packed default (0) stands for it.
+using PackedStride = std::optional<std::int64_t>;
+
+inline PackedStride times(PackedStride stride, std::int64_t size)
+{
+    std::int64_t product = 0;
+    if (!stride || __builtin_mul_overflow(*stride, size, &product)) return std::nullopt;
+    return product;
+}
+
+// The stride fields of an axis hold `packed` (or 0, its default) in every
+// layout the placement has; in place the second field must be 0.
+inline bool isPackedStride(const Dim& dim, PackedStride packed, Placement placement)
+{
+    auto holdsPacked = [&](std::int64_t stride) { return stride == 0 || packed == stride; };
+    if (placement == Placement::Inplace) return holdsPacked(dim.inStride) && dim.outStride == 0;
+    return holdsPacked(dim.inStride) && holdsPacked(dim.outStride);
+}
+
+// The row length from which packed strides of the outer axes are built, for
+// an innermost axis of n points. A complex row fits, as the whole transform
+// does; a padded real row of n near 2^63 does not.
+inline PackedStride packedRowReals(Kind kind, std::int64_t n)
+{
+    if (kind == Kind::Complex) return 2 * n;
+    if ((n | 1) == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
+    return pad(n);
+}
+
+// Axes 1 .. rank-2 each have the stride they would have if every axis inside
+// them were packed.
+inline bool middleAxesDense(Kind kind, Placement placement, std::size_t rank, const Dim* dims)
+{
+    PackedStride packed = packedRowReals(kind, dims[rank - 1].size);
+    for (std::size_t k = rank - 2; k >= 1; --k) {
+        if (!isPackedStride(dims[k], packed, placement)) return false;
+        packed = times(packed, dims[k].size);
+    }
+    return true;
 }
 
 // A batch count below 2 (0 included) is one transform.

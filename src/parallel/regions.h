@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "parallel/calls.h"
 #include "parallel/partition.h"
 
 namespace zun::fft::omp {
@@ -20,9 +21,38 @@ struct Team {
 
 inline Team currentTeam() { return {omp_get_thread_num(), omp_get_num_threads()}; }
 
+// How many levels of teams the runtime lets run at once; strategies read it
+// once while they are made.
+inline int maxActiveLevels() { return omp_get_max_active_levels(); }
+
 // One flat team, bound close. Opened on every call, even for one thread.
 template <typename Body>
 void flatRegion(int threads, Body&& body)
+{
+#pragma omp parallel num_threads(threads) proc_bind(close)
+    body(currentTeam());
+}
+
+// One flat team with no binding request.
+template <typename Body>
+void unboundRegion(int threads, Body&& body)
+{
+#pragma omp parallel num_threads(threads)
+    body(currentTeam());
+}
+
+// The outer team of a nested strategy, bound spread; its body opens inner
+// teams with innerRegion.
+template <typename Body>
+void outerRegion(int threads, Body&& body)
+{
+#pragma omp parallel num_threads(threads) proc_bind(spread)
+    body(currentTeam());
+}
+
+// An inner team under one outer thread, bound close.
+template <typename Body>
+void innerRegion(int threads, Body&& body)
 {
 #pragma omp parallel num_threads(threads) proc_bind(close)
     body(currentTeam());
@@ -42,33 +72,57 @@ struct NestedPlace {
     Team outer;
     Team inner;
     Share items;
-
-    // Slices are laid out by the stored inner team size, so an inner team
-    // smaller than asked for leaves gaps but never overlaps another's slices.
-    std::int64_t sliceIndex(const NestedTeams& teams) const
-    {
-        return static_cast<std::int64_t>(outer.thread) * teams.innerThreads + inner.thread;
-    }
 };
 
-// Outer team (bound spread) over the items; each outer thread opens one inner
-// team (bound close) for its whole share, also an empty one.
+// Outer team over the items; each outer thread opens one inner team for its
+// whole share, also an empty one.
 template <typename Body>
 void nestedRegions(const NestedTeams& teams, std::int64_t items, Body&& body)
 {
-#pragma omp parallel num_threads(teams.outerThreads) proc_bind(spread)
-    {
-        const Team outer = currentTeam();
+    outerRegion(teams.outerThreads, [&](const Team& outer) {
         const Share share = splitRange(items, outer.size, outer.thread, 1);
-#pragma omp parallel num_threads(teams.innerThreads) proc_bind(close)
-        body(NestedPlace{outer, currentTeam(), share});
-    }
+        innerRegion(teams.innerThreads, [&](const Team& inner) { body(NestedPlace{outer, inner, share}); });
+    });
 }
 
-// A barrier of the innermost team that runs the caller.
+// Each outer thread's inner team works through the outer thread's share of
+// the transforms one at a time: body(place, transform).
+template <typename Body>
+void nestedBatch(const NestedTeams& teams, std::int64_t howmany, Body&& body)
+{
+    nestedRegions(teams, howmany, [&](const NestedPlace& at) {
+        for (std::int64_t item = at.items.begin; item < at.items.end; ++item) body(at, item);
+    });
+}
+
+// A barrier of the innermost team that runs the caller: inside an outer
+// region's body (between inner regions) it is the outer team's barrier.
 inline void teamBarrier()
 {
 #pragma omp barrier
+}
+
+}  // namespace zun::fft::omp
+
+namespace zun::fft::omp {
+
+// Two passes of one transform with a barrier of the team between them. The
+// extra argument of the call reaches only the pass that runs first.
+template <typename First, typename Second>
+void passesInOrder(const Call& call, First&& first, Second&& second)
+{
+    first(call);
+    teamBarrier();
+    second(call.plain());
+}
+
+// The order of real transforms: forward `rows` then `columns`; backward the
+// other way round, since the complex-to-real rows consume the columns.
+template <typename Rows, typename Columns>
+void rowsFirstForward(const Call& call, Rows&& rows, Columns&& columns)
+{
+    if (call.isForward()) passesInOrder(call, rows, columns);
+    else passesInOrder(call, columns, rows);
 }
 
 }  // namespace zun::fft::omp

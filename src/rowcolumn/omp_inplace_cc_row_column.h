@@ -5,7 +5,6 @@
 
 #include <zun/core.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,86 +15,57 @@
 namespace zun::fft::omp {
 
 template <typename T>
-class OmpInplaceCCRowColumn final : public RoutedCompute<OmpInplaceCCRowColumn<T>, T, Placement::Inplace> {
+class OmpInplaceCCRowColumn final : public Strategy<OmpInplaceCCRowColumn<T>, T, Placement::Inplace> {
+    using Base = Strategy<OmpInplaceCCRowColumn, T, Placement::Inplace>;
+    friend Base;
+    static constexpr Placement P = Placement::Inplace;
+
 public:
-    using Factory = FftOmpFactory<ComplexFactory<T>>;
     using Plan = InplaceCompute<T>;
 
-    OmpInplaceCCRowColumn(const Factory& factory, const Dim* dims, std::int64_t count, std::int64_t batchDistance,
-                          std::uint64_t transformReals, const PlanKey* key, const std::shared_ptr<T>& tuning)
-        : rows(dims[0].size),
-          columns(dims[1].size),
-          howmany(transformCount(count)),
-          rowStride(dims[0].inStride != 0 ? dims[0].inStride : 2 * columns),
-          distance(distanceOrDefault(batchDistance, 2, dims, Layout::ComplexInput)),
-          teams(rowColumnTeams<T>(factory, howmany, transformReals))
+    OmpInplaceCCRowColumn(const StrategyContext<T, Kind::Complex>& context, const Dim* dims, std::int64_t count,
+                          std::int64_t batchDistance, std::uint64_t transformReals, const PlanKey* key,
+                          const std::shared_ptr<T>& tuning)
+        : shape(Kind::Complex, P, dims, Dim{count, batchDistance, 0}),
+          work(rowColumnTeams(context, shape.howmany, transformReals)),
+          rowPlans(shape.rows, 1, work.teams().innerThreads),
+          columnPlans(shape.columns, lineColumns<T>, work.teams().innerThreads)
     {
-        const auto& inner = factory.inner();
-        const auto columnsTuning = columnTuning<Placement::Inplace>(inner, dims, key, tuning);
-        const PlanKey* rowKey = keyRecord(key, 1);
-        const Dim row{columns, 2, 0};
-
-        rowsPerBlock = std::max<std::int64_t>(2, rows / teams.innerThreads);
-        rowBlockPlan = subPlans.require(
-            makeSubPlan<Placement::Inplace>(inner, 1, &row, Dim{rowsPerBlock, rowStride, 0}, rowKey, tuning));
-        oneRowPlan =
-            subPlans.require(makeSubPlan<Placement::Inplace>(inner, 1, &row, Dim{1, rowStride, 0}, rowKey, tuning));
-
-        columnsPerBlock = columnsPerBlockFor<T>(columns, teams.innerThreads);
-        requestColumnPlans(inner, {ColumnRequest<T, Placement::Inplace>{columnPlans, Dim{rows, rowStride, 0}, columns}},
-                           columnsPerBlock, key, columnsTuning, subPlans);
-
-        workPerThread = sliceFor<T>(rowBlockPlan.get(), oneRowPlan.get(), columnPlans.blockPlan.get(),
-                                    columnPlans.groupPlan.get(), columnPlans.tailPlan.get());
+        const auto columnsTuning = columnTuning<P>(context.inner, dims, key, tuning);
+        const Dim row{shape.columns, 2, 0};
+        rowPlans.request(blockTailUnit, subPlans,
+                         planMaker<P>(context.inner, 1, &row, shape.rowStride, keyRecord(key, 1), tuning));
+        columnPlans.request(
+            blockTailUnit, subPlans,
+            columnMaker<P>(context.complexPlanner(), shape.column(shape.rowStride.in), key, columnsTuning));
+        work.fit(rowPlans, columnPlans);
     }
 
-    bool complete() const { return subPlans.complete(); }
-
-    void run(const Call& call, const Arrays<T, Placement::Inplace>& arrays, T* work) const
+    void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
-        nestedRegions(teams, howmany, [&](const NestedPlace& at) {
-            if (at.items.empty()) return;
-            T* slice = work + at.sliceIndex(teams) * workPerThread;
-            const Share rowShare = splitRange(rows, at.inner.size, at.inner.thread, 1);
-            const Share columnShare = splitRange(columns, at.inner.size, at.inner.thread, lineColumns<T>);
-            for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
-                T* base = arrays.data + item * distance;
-                runShare(rowShare, rowsPerBlock, 1, *rowBlockPlan, *oneRowPlan, nullptr,
-                         [&](const Plan& plan, std::int64_t row) { invoke(plan, call, {base + row * rowStride}, slice); });
-                teamBarrier();
-                columnPlans.walk(columnShare, columnsPerBlock, [&](const Plan& plan, std::int64_t column) {
-                    invoke(plan, call.plain(), {base + 2 * column}, slice);
+        const Spacing transforms = spacingFor(call, shape.distance);
+        const Spacing rowsApart = spacingFor(call, shape.rowStride);
+        nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
+            T* slice = work.slice(workBuffer, at);
+            const auto transform = transforms.item(arrays, item);
+            passesInOrder(
+                call, [&](const Call& rows) { runPass(rowPlans, at.inner, rows, transform, rowsApart, slice); },
+                [&](const Call& columns) {
+                    runPass(columnPlans, at.inner, columns, transform, adjacentColumns, slice);
                 });
-            }
         });
     }
 
-    std::size_t workSize() const override
-    {
-        return static_cast<std::size_t>(teams.outerThreads) * teams.innerThreads * workPerThread;
-    }
-    int threadCount() const override { return teams.threadCount(); }
     std::string toString() const override
     {
-        return describeNested<T>("OmpInplaceCC", rows, std::to_string(columns), howmany, teams.outerThreads,
-                                 teams.innerThreads);
+        return shape.describe<T>("OmpInplaceCC", std::to_string(shape.columns), work.teams());
     }
-    std::size_t threadWorkSize() const override { return workPerThread; }
-    void reserveThreadWork(std::size_t n) override { raiseSlice(workPerThread, n); }
 
 private:
-    std::int64_t rows;
-    std::int64_t columns;
-    std::int64_t howmany;
-    std::int64_t rowStride;
-    std::int64_t distance;
-    NestedTeams teams;
-    std::uint64_t workPerThread = 0;
-    std::int64_t rowsPerBlock = 0;
-    std::unique_ptr<Plan> rowBlockPlan;
-    std::unique_ptr<Plan> oneRowPlan;
-    std::int64_t columnsPerBlock = 0;
-    ColumnPlanSet<T, Placement::Inplace> columnPlans;
+    RowColumnShape shape;
+    NestedSlices<T> work;
+    PlanSet<Plan> rowPlans;
+    PlanSet<Plan> columnPlans;
     SubPlans subPlans;
 };
 

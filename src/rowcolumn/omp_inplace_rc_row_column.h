@@ -6,7 +6,6 @@
 
 #include <zun/core.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,99 +16,57 @@
 namespace zun::fft::omp {
 
 template <typename T>
-class OmpInplaceRCRowColumn final : public RoutedCompute<OmpInplaceRCRowColumn<T>, T, Placement::Inplace> {
+class OmpInplaceRCRowColumn final : public Strategy<OmpInplaceRCRowColumn<T>, T, Placement::Inplace> {
+    using Base = Strategy<OmpInplaceRCRowColumn, T, Placement::Inplace>;
+    friend Base;
+    static constexpr Placement P = Placement::Inplace;
+
 public:
-    using Factory = FftOmpFactory<RealFactory<T>>;
     using Plan = InplaceCompute<T>;
 
-    OmpInplaceRCRowColumn(const Factory& factory, const Dim* dims, const Dim* batch, std::uint64_t transformReals,
-                          const PlanKey* key, const std::shared_ptr<T>& tuning)
-        : rows(dims[0].size),
-          columns(halfColumns(dims[1].size)),
-          howmany(transformCount(batch->size)),
-          rowStride(dims[0].inStride != 0 ? dims[0].inStride : pad(dims[1].size)),
-          distance(distanceOrDefault(batch->inStride, 2, dims, Layout::InplaceReal)),
-          teams(rowColumnTeams<T>(factory, howmany, transformReals))
+    OmpInplaceRCRowColumn(const StrategyContext<T, Kind::Real>& context, const Dim* dims, const Dim* batch,
+                          std::uint64_t transformReals, const PlanKey* key, const std::shared_ptr<T>& tuning)
+        : shape(Kind::Real, P, dims, *batch),
+          work(rowColumnTeams(context, shape.howmany, transformReals)),
+          rowPlans(shape.rows, 2, work.teams().innerThreads),
+          columnPlans(shape.columns, lineColumns<T>, work.teams().innerThreads)
     {
-        const auto& inner = factory.inner();
-        const auto columnsTuning = columnTuning<Placement::Inplace>(inner, dims, key, tuning);
-        const PlanKey* rowKey = keyRecord(key, 1);
+        const auto columnsTuning = columnTuning<P>(context.inner, dims, key, tuning);
         const Dim row{dims[1].size, 1, 0};
-
-        rowsPerBlock = rowPairsPerBlockFor(rows, teams.innerThreads);
-        rowPlans.request(rows, rowsPerBlock, subPlans, [&](std::int64_t count) {
-            return makeSubPlan<Placement::Inplace>(inner, 1, &row, Dim{count, rowStride, 0}, rowKey, tuning);
-        });
-
-        columnsPerBlock = columnsPerBlockFor<T>(columns, teams.innerThreads);
-        requestColumnPlans(*inner.complexFactory(),
-                           {ColumnRequest<T, Placement::Inplace>{columnPlans, Dim{rows, rowStride, 0}, columns}},
-                           columnsPerBlock, key, columnsTuning, subPlans);
-
-        workPerThread = sliceFor<T>(rowPlans.blockPlan.get(), rowPlans.pairPlan.get(), rowPlans.oddPlan.get(),
-                                    columnPlans.blockPlan.get(), columnPlans.groupPlan.get(),
-                                    columnPlans.tailPlan.get());
+        rowPlans.request(blockTailUnit, subPlans,
+                         planMaker<P>(context.inner, 1, &row, shape.rowStride, keyRecord(key, 1), tuning));
+        columnPlans.request(
+            blockTailUnit, subPlans,
+            columnMaker<P>(context.complexPlanner(), shape.column(shape.rowStride.in), key, columnsTuning));
+        work.fit(rowPlans, columnPlans);
     }
 
-    bool complete() const { return subPlans.complete(); }
-
-    void run(const Call& call, const Arrays<T, Placement::Inplace>& arrays, T* work) const
+    void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
-        nestedRegions(teams, howmany, [&](const NestedPlace& at) {
-            if (at.items.empty()) return;
-            T* slice = work + at.sliceIndex(teams) * workPerThread;
-            const Share rowShare = rowPairShare(rows, at.inner);
-            const Share columnShare = splitRange(columns, at.inner.size, at.inner.thread, lineColumns<T>);
-            for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
-                T* base = arrays.data + item * distance;
-                auto rowPass = [&](const Call& rowCall) {
-                    rowPlans.walk(rowShare, rowsPerBlock, [&](const Plan& plan, std::int64_t row) {
-                        invoke(plan, rowCall, {base + row * rowStride}, slice);
-                    });
-                };
-                auto columnPass = [&](const Call& columnCall) {
-                    columnPlans.walk(columnShare, columnsPerBlock, [&](const Plan& plan, std::int64_t column) {
-                        invoke(plan, columnCall, {base + 2 * column}, slice);
-                    });
-                };
-                if (call.isForward()) {
-                    rowPass(call);
-                    teamBarrier();
-                    columnPass(call.plain());
-                } else {
-                    columnPass(call);
-                    teamBarrier();
-                    rowPass(call.plain());
-                }
-            }
+        const Spacing transforms = spacingFor(call, shape.distance);
+        const Spacing rowsApart = spacingFor(call, shape.rowStride);
+        nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
+            T* slice = work.slice(workBuffer, at);
+            const auto transform = transforms.item(arrays, item);
+            rowsFirstForward(
+                call, [&](const Call& rows) { runPass(rowPlans, at.inner, rows, transform, rowsApart, slice); },
+                [&](const Call& columns) {
+                    runPass(columnPlans, at.inner, columns, transform, adjacentColumns, slice);
+                });
         });
     }
 
-    std::size_t workSize() const override
-    {
-        return static_cast<std::size_t>(teams.outerThreads) * teams.innerThreads * workPerThread;
-    }
-    int threadCount() const override { return teams.threadCount(); }
     std::string toString() const override
     {
-        return describeNested<T>("OmpInplaceRC", rows, sizesBetweenParenAndCount(rowPlans.blockPlan->toString()),
-                                 howmany, teams.outerThreads, teams.innerThreads);
+        return shape.describe<T>("OmpInplaceRC", sizesBetweenParenAndCount(rowPlans.blockPlan().toString()),
+                                 work.teams());
     }
-    std::size_t threadWorkSize() const override { return workPerThread; }
-    void reserveThreadWork(std::size_t n) override { raiseSlice(workPerThread, n); }
 
 private:
-    std::int64_t rows;
-    std::int64_t columns;
-    std::int64_t howmany;
-    std::int64_t rowStride;
-    std::int64_t distance;
-    NestedTeams teams;
-    std::uint64_t workPerThread = 0;
-    std::int64_t rowsPerBlock = 0;
-    RowPairPlans<Plan> rowPlans;
-    std::int64_t columnsPerBlock = 0;
-    ColumnPlanSet<T, Placement::Inplace> columnPlans;
+    RowColumnShape shape;
+    NestedSlices<T> work;
+    PlanSet<Plan> rowPlans;
+    PlanSet<Plan> columnPlans;
     SubPlans subPlans;
 };
 

@@ -6,7 +6,6 @@
 
 #include <zun/core.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,101 +16,66 @@
 namespace zun::fft::omp {
 
 template <typename T>
-class OmpOoplaceCCRowColumn final : public RoutedCompute<OmpOoplaceCCRowColumn<T>, T, Placement::Ooplace> {
+class OmpOoplaceCCRowColumn final : public Strategy<OmpOoplaceCCRowColumn<T>, T, Placement::Ooplace> {
+    using Base = Strategy<OmpOoplaceCCRowColumn, T, Placement::Ooplace>;
+    friend Base;
+    static constexpr Placement P = Placement::Ooplace;
+
 public:
-    using Factory = FftOmpFactory<ComplexFactory<T>>;
     using RowPlan = OoplaceCompute<T>;
     using ColumnPlan = InplaceCompute<T>;
 
-    OmpOoplaceCCRowColumn(const Factory& factory, const Dim* dims, const Dim* batch, std::uint64_t transformReals,
-                          const PlanKey* key, const std::shared_ptr<T>& tuning)
-        : rows(dims[0].size),
-          columns(dims[1].size),
-          howmany(transformCount(batch->size)),
-          inRowStride(dims[0].inStride != 0 ? dims[0].inStride : 2 * columns),
-          outRowStride(dims[0].outStride != 0 ? dims[0].outStride : 2 * columns),
-          inDistance(distanceOrDefault(batch->inStride, 2, dims, Layout::ComplexInput)),
-          outDistance(distanceOrDefault(batch->outStride, 2, dims, Layout::ComplexOutput)),
-          teams(rowColumnTeams<T>(factory, howmany, transformReals))
+    OmpOoplaceCCRowColumn(const StrategyContext<T, Kind::Complex>& context, const Dim* dims, const Dim* batch,
+                          std::uint64_t transformReals, const PlanKey* key, const std::shared_ptr<T>& tuning)
+        : shape(Kind::Complex, P, dims, *batch),
+          work(rowColumnTeams(context, shape.howmany, transformReals)),
+          rowPlans(shape.rows, 1, work.teams().innerThreads),
+          columnPlansIn(shape.columns, lineColumns<T>, work.teams().innerThreads),
+          columnPlansOut(shape.columns, lineColumns<T>, work.teams().innerThreads)
     {
-        const auto& inner = factory.inner();
-        const auto columnsTuning = columnTuning<Placement::Ooplace>(inner, dims, key, tuning);
-        const PlanKey* rowKey = keyRecord(key, 1);
-        const Dim row{columns, 2, 2};
-
-        rowsPerBlock = std::max<std::int64_t>(2, rows / teams.innerThreads);
-        rowBlockPlan = subPlans.require(makeSubPlan<Placement::Ooplace>(
-            inner, 1, &row, Dim{rowsPerBlock, inRowStride, outRowStride}, rowKey, tuning));
-        oneRowPlan = subPlans.require(
-            makeSubPlan<Placement::Ooplace>(inner, 1, &row, Dim{1, inRowStride, outRowStride}, rowKey, tuning));
-
-        columnsPerBlock = columnsPerBlockFor<T>(columns, teams.innerThreads);
-        requestColumnPlans(inner,
-                           {ColumnRequest<T, Placement::Inplace>{columnPlansIn, Dim{rows, inRowStride, 0}, columns},
-                            ColumnRequest<T, Placement::Inplace>{columnPlansOut, Dim{rows, outRowStride, 0}, columns}},
-                           columnsPerBlock, key, columnsTuning, subPlans);
-
-        workPerThread = sliceFor<T>(rowBlockPlan.get(), oneRowPlan.get(), columnPlansIn.blockPlan.get(),
-                                    columnPlansIn.groupPlan.get(), columnPlansIn.tailPlan.get(),
-                                    columnPlansOut.blockPlan.get(), columnPlansOut.groupPlan.get(),
-                                    columnPlansOut.tailPlan.get());
+        const auto columnsTuning = columnTuning<P>(context.inner, dims, key, tuning);
+        const Dim row{shape.columns, 2, 2};
+        rowPlans.request(blockTailUnit, subPlans,
+                         planMaker<P>(context.inner, 1, &row, shape.rowStride, keyRecord(key, 1), tuning));
+        const auto& planner = context.complexPlanner();
+        const auto makeIn =
+            columnMaker<Placement::Inplace>(planner, shape.column(shape.rowStride.in), key, columnsTuning);
+        const auto makeOut =
+            columnMaker<Placement::Inplace>(planner, shape.column(shape.rowStride.out), key, columnsTuning);
+        for (const Piece piece : blockTailUnit) {
+            columnPlansIn.request(piece, subPlans, makeIn);
+            columnPlansOut.request(piece, subPlans, makeOut);
+        }
+        work.fit(rowPlans, columnPlansIn, columnPlansOut);
     }
 
-    bool complete() const { return subPlans.complete(); }
-
-    void run(const Call& call, const Arrays<T, Placement::Ooplace>& arrays, T* work) const
+    void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
-        const Spacing transforms = spacingFor(call, inDistance, outDistance);
-        const Spacing rowsApart = spacingFor(call, inRowStride, outRowStride);
+        const Spacing transforms = spacingFor(call, shape.distance);
+        const Spacing rowsApart = spacingFor(call, shape.rowStride);
         const auto& columnPlans = call.isForward() ? columnPlansOut : columnPlansIn;
-        nestedRegions(teams, howmany, [&](const NestedPlace& at) {
-            if (at.items.empty()) return;
-            T* slice = work + at.sliceIndex(teams) * workPerThread;
-            const Share rowShare = splitRange(rows, at.inner.size, at.inner.thread, 1);
-            const Share columnShare = splitRange(columns, at.inner.size, at.inner.thread, lineColumns<T>);
-            for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
-                const auto transform = transforms.item(arrays, item);
-                runShare(rowShare, rowsPerBlock, 1, *rowBlockPlan, *oneRowPlan, nullptr,
-                         [&](const RowPlan& plan, std::int64_t row) {
-                             invoke(plan, call, rowsApart.item(transform, row), slice);
-                         });
-                teamBarrier();
-                columnPlans.walk(columnShare, columnsPerBlock, [&](const ColumnPlan& plan, std::int64_t column) {
-                    invoke(plan, call.plain(), {transform.second + 2 * column}, slice);
+        nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
+            T* slice = work.slice(workBuffer, at);
+            const auto transform = transforms.item(arrays, item);
+            passesInOrder(
+                call, [&](const Call& rows) { runPass(rowPlans, at.inner, rows, transform, rowsApart, slice); },
+                [&](const Call& columns) {
+                    runPass(columnPlans, at.inner, columns, transform.written(), adjacentColumns, slice);
                 });
-            }
         });
     }
 
-    std::size_t workSize() const override
-    {
-        return static_cast<std::size_t>(teams.outerThreads) * teams.innerThreads * workPerThread;
-    }
-    int threadCount() const override { return teams.threadCount(); }
     std::string toString() const override
     {
-        return describeNested<T>("OmpOoplaceCC", rows, std::to_string(columns), howmany, teams.outerThreads,
-                                 teams.innerThreads);
+        return shape.describe<T>("OmpOoplaceCC", std::to_string(shape.columns), work.teams());
     }
-    std::size_t threadWorkSize() const override { return workPerThread; }
-    void reserveThreadWork(std::size_t n) override { raiseSlice(workPerThread, n); }
 
 private:
-    std::int64_t rows;
-    std::int64_t columns;
-    std::int64_t howmany;
-    std::int64_t inRowStride;
-    std::int64_t outRowStride;
-    std::int64_t inDistance;
-    std::int64_t outDistance;
-    NestedTeams teams;
-    std::uint64_t workPerThread = 0;
-    std::int64_t rowsPerBlock = 0;
-    std::unique_ptr<RowPlan> rowBlockPlan;
-    std::unique_ptr<RowPlan> oneRowPlan;
-    std::int64_t columnsPerBlock = 0;
-    ColumnPlanSet<T, Placement::Inplace> columnPlansIn;
-    ColumnPlanSet<T, Placement::Inplace> columnPlansOut;
+    RowColumnShape shape;
+    NestedSlices<T> work;
+    PlanSet<RowPlan> rowPlans;
+    PlanSet<ColumnPlan> columnPlansIn;
+    PlanSet<ColumnPlan> columnPlansOut;
     SubPlans subPlans;
 };
 

@@ -22,167 +22,112 @@
 namespace zun::fft::omp {
 
 template <typename T>
-class OmpOoplaceRCRowColumn final : public RoutedCompute<OmpOoplaceRCRowColumn<T>, T, Placement::Ooplace> {
+class OmpOoplaceRCRowColumn final : public Strategy<OmpOoplaceRCRowColumn<T>, T, Placement::Ooplace> {
+    using Base = Strategy<OmpOoplaceRCRowColumn, T, Placement::Ooplace>;
+    friend Base;
+    static constexpr Placement P = Placement::Ooplace;
+
 public:
-    using Factory = FftOmpFactory<RealFactory<T>>;
     using RowPlan = OoplaceCompute<T>;
     using SplitRowPlan = SplitBackwardCompute<T>;
     using ColumnPlan = InplaceCompute<T>;
     using BackwardColumnPlan = OoplaceCompute<T>;
 
-    OmpOoplaceRCRowColumn(const Factory& factory, const Dim* dims, const Dim* batch, std::uint64_t transformReals,
-                          const PlanKey* key, const std::shared_ptr<T>& tuning)
-        : rows(dims[0].size),
-          columns(halfColumns(dims[1].size)),
-          lastColumnOffset(2 * (columns - 1)),
-          sideReals(static_cast<std::int64_t>(roundUpToLine<T>(static_cast<std::uint64_t>(2 * rows)))),
-          howmany(transformCount(batch->size)),
-          inRowStride(dims[0].inStride != 0 ? dims[0].inStride : dims[1].size),
-          outRowStride(dims[0].outStride != 0 ? dims[0].outStride : pad(dims[1].size)),
-          inDistance(distanceOrDefault(batch->inStride, 2, dims, Layout::RealInput)),
-          outDistance(distanceOrDefault(batch->outStride, 2, dims, Layout::ComplexHalfOutput)),
-          teams(rowColumnTeams<T>(factory, howmany, transformReals))
+    OmpOoplaceRCRowColumn(const StrategyContext<T, Kind::Real>& context, const Dim* dims, const Dim* batch,
+                          std::uint64_t transformReals, const PlanKey* key, const std::shared_ptr<T>& tuning)
+        : shape(Kind::Real, P, dims, *batch),
+          // One complex value per row of the last column.
+          work(rowColumnTeams(context, shape.howmany, transformReals), 2 * static_cast<std::uint64_t>(shape.rows)),
+          rowPlans(shape.rows, 2, work.teams().innerThreads),
+          splitRowPlans(shape.rows, 2, work.teams().innerThreads),
+          columnPlans(shape.columns, lineColumns<T>, work.teams().innerThreads),
+          backwardColumnPlans(shape.columns - 1, lineColumns<T>, work.teams().innerThreads)
     {
-        const auto& inner = factory.inner();
-        const auto columnsTuning = columnTuning<Placement::Ooplace>(inner, dims, key, tuning);
+        const auto& inner = context.inner;
+        const auto columnsTuning = columnTuning<P>(inner, dims, key, tuning);
         const PlanKey* rowKey = keyRecord(key, 1);
         const Dim row{dims[1].size, 1, 2};
+        rowPlans.request(blockTailUnit, subPlans, planMaker<P>(inner, 1, &row, shape.rowStride, rowKey, tuning));
 
-        rowsPerBlock = rowPairsPerBlockFor(rows, teams.innerThreads);
-        rowPlans.request(rows, rowsPerBlock, subPlans, [&](std::int64_t count) {
-            return makeSubPlan<Placement::Ooplace>(inner, 1, &row, Dim{count, inRowStride, outRowStride}, rowKey,
-                                                   tuning);
-        });
-
-        const auto& companion = *inner.complexFactory();
-        columnsPerBlock = columnsPerBlockFor<T>(columns, teams.innerThreads);
-        requestColumnPlans(companion,
-                           {ColumnRequest<T, Placement::Inplace>{columnPlans, Dim{rows, outRowStride, 0}, columns}},
-                           columnsPerBlock, key, columnsTuning, subPlans);
-
+        const auto& companion = context.complexPlanner();
+        const ItemSpacing& rowStride = shape.rowStride;
+        columnPlans.request(
+            blockTailUnit, subPlans,
+            columnMaker<Placement::Inplace>(companion, shape.column(rowStride.out), key, columnsTuning));
         // Backward reads the complex source and writes the real destination:
         // the plan's input-layout stride is the real one.
-        backwardColumnsPerBlock = columnsPerBlockFor<T>(columns - 1, teams.innerThreads);
-        requestColumnPlans(companion,
-                           {ColumnRequest<T, Placement::Ooplace>{
-                               backwardColumnPlans, Dim{rows, inRowStride, outRowStride}, columns - 1}},
-                           backwardColumnsPerBlock, key, columnsTuning, subPlans);
-        // One complex value per row in the side buffer.
-        lastColumnPlan = subPlans.require(makeColumnPlan(companion, Dim{rows, 2, outRowStride}, 1, key, columnsTuning,
-                                                         static_cast<BackwardColumnPlan*>(nullptr)));
-
-        splitRowPlans.request(rows, rowsPerBlock, subPlans, [&](std::int64_t count) {
-            const Dim rowsWithSide{count, inRowStride, 2};
+        backwardColumnPlans.request(
+            blockTailUnit, subPlans,
+            columnMaker<P>(companion, shape.column(rowStride.in, rowStride.out), key, columnsTuning));
+        lastColumnPlan =
+            subPlans.require(columnMaker<P>(companion, Dim{shape.rows, 2, rowStride.out}, key, columnsTuning)(1));
+        splitRowPlans.request(blockTailUnit, subPlans, [&](std::int64_t count) {
+            const Dim rowsWithSide{count, rowStride.in, 2};
             return inner.makeSplitBackward(1, &row, &rowsWithSide, rowKey, tuning);
         });
-
-        workPerThread = sliceFor<T>(rowPlans.blockPlan.get(), rowPlans.pairPlan.get(), rowPlans.oddPlan.get(),
-                                    splitRowPlans.blockPlan.get(), splitRowPlans.pairPlan.get(),
-                                    splitRowPlans.oddPlan.get(), columnPlans.blockPlan.get(),
-                                    columnPlans.groupPlan.get(), columnPlans.tailPlan.get(),
-                                    backwardColumnPlans.blockPlan.get(), backwardColumnPlans.groupPlan.get(),
-                                    backwardColumnPlans.tailPlan.get(), lastColumnPlan.get());
+        work.fit(rowPlans, splitRowPlans, columnPlans, backwardColumnPlans, lastColumnPlan);
     }
 
-    bool complete() const { return subPlans.complete(); }
-
-    void run(const Call& call, const Arrays<T, Placement::Ooplace>& arrays, T* work) const
+    void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
-        if (call.isForward()) runForward(call, arrays, work);
-        else runBackward(call, arrays, work);
+        if (call.isForward()) runForward(call, arrays, workBuffer);
+        else runBackward(call, arrays, workBuffer);
     }
 
-    std::size_t workSize() const override
-    {
-        const std::uint64_t perOuter = static_cast<std::uint64_t>(teams.innerThreads) * workPerThread + sideReals;
-        return static_cast<std::size_t>(teams.outerThreads) * perOuter;
-    }
-    int threadCount() const override { return teams.threadCount(); }
     std::string toString() const override
     {
-        return describeNested<T>("OmpOoplaceRC", rows, sizesBetweenParenAndCount(rowPlans.blockPlan->toString()),
-                                 howmany, teams.outerThreads, teams.innerThreads);
+        return shape.describe<T>("OmpOoplaceRC", sizesBetweenParenAndCount(rowPlans.blockPlan().toString()),
+                                 work.teams());
     }
-    std::size_t threadWorkSize() const override { return workPerThread; }
-    void reserveThreadWork(std::size_t n) override { raiseSlice(workPerThread, n); }
 
 private:
-    using Transform = Arrays<T, Placement::Ooplace>;
+    using Transform = Arrays<T, P>;
 
-    void runForward(const Call& call, const Transform& arrays, T* work) const
+    void runForward(const Call& call, const Transform& arrays, T* workBuffer) const
     {
-        const Spacing transforms = spacingFor(call, inDistance, outDistance);
-        const Spacing rowsApart = spacingFor(call, inRowStride, outRowStride);
-        nestedRegions(teams, howmany, [&](const NestedPlace& at) {
-            if (at.items.empty()) return;
-            T* slice = work + at.sliceIndex(teams) * workPerThread;
-            const Share rowShare = rowPairShare(rows, at.inner);
-            const Share columnShare = splitRange(columns, at.inner.size, at.inner.thread, lineColumns<T>);
-            for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
-                const Transform transform = transforms.item(arrays, item);
-                rowPlans.walk(rowShare, rowsPerBlock, [&](const RowPlan& plan, std::int64_t row) {
-                    invoke(plan, call, rowsApart.item(transform, row), slice);
+        const Spacing transforms = spacingFor(call, shape.distance);
+        const Spacing rowsApart = spacingFor(call, shape.rowStride);
+        nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
+            T* slice = work.slice(workBuffer, at);
+            const Transform transform = transforms.item(arrays, item);
+            passesInOrder(
+                call, [&](const Call& rows) { runPass(rowPlans, at.inner, rows, transform, rowsApart, slice); },
+                [&](const Call& columns) {
+                    runPass(columnPlans, at.inner, columns, transform.written(), adjacentColumns, slice);
                 });
-                teamBarrier();
-                columnPlans.walk(columnShare, columnsPerBlock, [&](const ColumnPlan& plan, std::int64_t column) {
-                    invoke(plan, call.plain(), {transform.second + 2 * column}, slice);
-                });
-            }
         });
     }
 
-    void runBackward(const Call& call, const Transform& arrays, T* work) const
+    void runBackward(const Call& call, const Transform& arrays, T* workBuffer) const
     {
-        const Spacing transforms = spacingFor(call, inDistance, outDistance);
-        nestedRegions(teams, howmany, [&](const NestedPlace& at) {
-            if (at.items.empty()) return;
-            T* slice = work + at.sliceIndex(teams) * workPerThread;
-            T* side = sideBuffer(at, work);
-            const Share rowShare = rowPairShare(rows, at.inner);
-            const Share columnShare = splitRange(columns - 1, at.inner.size, at.inner.thread, lineColumns<T>);
-            for (std::int64_t item = at.items.begin; item < at.items.end; ++item) {
-                const Transform transform = transforms.item(arrays, item);
-                backwardColumnPlans.walk(columnShare, backwardColumnsPerBlock,
-                                         [&](const BackwardColumnPlan& plan, std::int64_t column) {
-                                             invoke(plan, call, transform.at(2 * column, 2 * column), slice);
-                                         });
-                if (at.inner.isLast())
-                    invoke(*lastColumnPlan, call, Transform{transform.first + lastColumnOffset, side}, slice);
-                teamBarrier();
-                splitRowPlans.walk(rowShare, rowsPerBlock, [&](const SplitRowPlan& plan, std::int64_t row) {
-                    plan.execute(0, transform.second + row * inRowStride, side + 2 * row, slice);
+        const Spacing transforms = spacingFor(call, shape.distance);
+        const Spacing rowsApart = spacingFor(call, shape.rowStride);
+        nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
+            T* slice = work.slice(workBuffer, at);
+            T* side = work.side(workBuffer, at);
+            const Transform transform = transforms.item(arrays, item);
+            auto columnPass = [&](const Call& columns) {
+                runPass(backwardColumnPlans, at.inner, columns, transform, adjacentColumns, slice);
+                const Transform lastColumn{adjacentColumns.item(transform, shape.columns - 1).first, side};
+                if (at.inner.isLast()) invoke(*lastColumnPlan, columns, lastColumn, slice);
+            };
+            auto splitRowPass = [&](const Call&) {
+                splitRowPlans.walk(at.inner, [&](const SplitRowPlan& plan, std::int64_t row) {
+                    plan.execute(0, rowsApart.item(transform, row).second, side + 2 * row, slice);
                 });
-                // The next transform's column pass rewrites the side buffer.
-                teamBarrier();
-            }
+            };
+            passesInOrder(call, columnPass, splitRowPass);
+            // The next transform's column pass rewrites the side buffer.
+            teamBarrier();
         });
     }
 
-    // Side buffers follow the slices of the outer threads that actually run.
-    T* sideBuffer(const NestedPlace& at, T* work) const
-    {
-        const std::int64_t slabs = static_cast<std::int64_t>(at.outer.size) * teams.innerThreads;
-        return work + slabs * static_cast<std::int64_t>(workPerThread) + at.outer.thread * sideReals;
-    }
-
-    std::int64_t rows;
-    std::int64_t columns;
-    std::int64_t lastColumnOffset;
-    std::int64_t sideReals;
-    std::int64_t howmany;
-    std::int64_t inRowStride;
-    std::int64_t outRowStride;
-    std::int64_t inDistance;
-    std::int64_t outDistance;
-    NestedTeams teams;
-    std::uint64_t workPerThread = 0;
-    std::int64_t rowsPerBlock = 0;
-    RowPairPlans<RowPlan> rowPlans;
-    RowPairPlans<SplitRowPlan> splitRowPlans;
-    std::int64_t columnsPerBlock = 0;
-    std::int64_t backwardColumnsPerBlock = 0;
-    ColumnPlanSet<T, Placement::Inplace> columnPlans;
-    ColumnPlanSet<T, Placement::Ooplace> backwardColumnPlans;
+    RowColumnShape shape;
+    SlicesThenSideBuffers<T> work;
+    PlanSet<RowPlan> rowPlans;
+    PlanSet<SplitRowPlan> splitRowPlans;
+    PlanSet<ColumnPlan> columnPlans;
+    PlanSet<BackwardColumnPlan> backwardColumnPlans;
     std::unique_ptr<BackwardColumnPlan> lastColumnPlan;
     SubPlans subPlans;
 };
