@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "parallel_fixtures.h"
-#include "rowcolumn/omp_inplace_cc_row_column.h"
+#include "rowcolumn/omp_inplace_row_column.h"
 #include "rowcolumn/omp_ooplace_cc_row_column.h"
 #include "support/harness.h"
 #include "support/recording.h"

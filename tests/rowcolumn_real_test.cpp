@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "parallel_fixtures.h"
-#include "rowcolumn/omp_inplace_rc_row_column.h"
+#include "rowcolumn/omp_inplace_row_column.h"
 #include "rowcolumn/omp_ooplace_rc_row_column.h"
 #include "support/harness.h"
 #include "support/recording.h"

@@ -43,8 +43,6 @@ struct Arrays<T, Placement::Ooplace> {
     {
         return {first + firstOffset, second + secondOffset};
     }
-    // The written array, for passes that run in place on it.
-    Arrays<T, Placement::Inplace> written() const { return {second}; }
 };
 
 // Reals between consecutive items of the first and the second array of a call.
@@ -58,6 +56,19 @@ struct Spacing {
         return arrays.at(index * first, index * second);
     }
 };
+
+// The array a call writes, for passes that run in place on it.
+template <typename T>
+Arrays<T, Placement::Inplace> written(const Arrays<T, Placement::Inplace>& arrays)
+{
+    return arrays;
+}
+
+template <typename T>
+Arrays<T, Placement::Inplace> written(const Arrays<T, Placement::Ooplace>& arrays)
+{
+    return {arrays.second};
+}
 
 // Adjacent complex columns: two reals apart in every array.
 inline constexpr Spacing adjacentColumns{2, 2};

@@ -6,6 +6,7 @@
 #include <omp.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "parallel/calls.h"
 #include "parallel/partition.h"
@@ -50,12 +51,11 @@ void outerRegion(int threads, Body&& body)
     body(currentTeam());
 }
 
-// An inner team under one outer thread, bound close.
+// An inner team under one outer thread, bound close like a flat team.
 template <typename Body>
 void innerRegion(int threads, Body&& body)
 {
-#pragma omp parallel num_threads(threads) proc_bind(close)
-    body(currentTeam());
+    flatRegion(threads, std::forward<Body>(body));
 }
 
 // Sizes of the two levels of a nested strategy, stored side by side.

@@ -1,8 +1,7 @@
 #include "rowcolumn/make_row_column.h"
 
 #include "parallel/instantiate.h"
-#include "rowcolumn/omp_inplace_cc_row_column.h"
-#include "rowcolumn/omp_inplace_rc_row_column.h"
+#include "rowcolumn/omp_inplace_row_column.h"
 #include "rowcolumn/omp_ooplace_cc_row_column.h"
 #include "rowcolumn/omp_ooplace_rc_row_column.h"
 

@@ -51,18 +51,8 @@ public:
 
     void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
-        const Spacing transforms = spacingFor(call, shape.distance);
-        const Spacing rowsApart = spacingFor(call, shape.rowStride);
         const auto& columnPlans = call.isForward() ? columnPlansOut : columnPlansIn;
-        nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
-            T* slice = work.slice(workBuffer, at);
-            const auto transform = transforms.item(arrays, item);
-            passesInOrder(
-                call, [&](const Call& rows) { runPass(rowPlans, at.inner, rows, transform, rowsApart, slice); },
-                [&](const Call& columns) {
-                    runPass(columnPlans, at.inner, columns, transform.written(), adjacentColumns, slice);
-                });
-        });
+        runRowsAndColumns<Kind::Complex>(shape, work, rowPlans, columnPlans, call, arrays, workBuffer);
     }
 
     std::string toString() const override

@@ -70,7 +70,8 @@ public:
 
     void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
-        if (call.isForward()) runForward(call, arrays, workBuffer);
+        if (call.isForward())
+            runRowsAndColumns<Kind::Real>(shape, work, rowPlans, columnPlans, call, arrays, workBuffer);
         else runBackward(call, arrays, workBuffer);
     }
 
@@ -82,21 +83,6 @@ public:
 
 private:
     using Transform = Arrays<T, P>;
-
-    void runForward(const Call& call, const Transform& arrays, T* workBuffer) const
-    {
-        const Spacing transforms = spacingFor(call, shape.distance);
-        const Spacing rowsApart = spacingFor(call, shape.rowStride);
-        nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
-            T* slice = work.slice(workBuffer, at);
-            const Transform transform = transforms.item(arrays, item);
-            passesInOrder(
-                call, [&](const Call& rows) { runPass(rowPlans, at.inner, rows, transform, rowsApart, slice); },
-                [&](const Call& columns) {
-                    runPass(columnPlans, at.inner, columns, transform.written(), adjacentColumns, slice);
-                });
-        });
-    }
 
     void runBackward(const Call& call, const Transform& arrays, T* workBuffer) const
     {

@@ -9,8 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "parallel/calls.h"
 #include "parallel/describe.h"
 #include "parallel/kind.h"
+#include "parallel/plan_set.h"
 #include "parallel/records.h"
 #include "parallel/regions.h"
 
@@ -47,6 +49,27 @@ struct RowColumnShape {
         return describeNested<T>(name, rows, sizes, howmany, teams.outerThreads, teams.innerThreads);
     }
 };
+
+// The passes of a row/column strategy over its batch: per transform, the row
+// pass from the source and the column pass in place on what the row pass
+// wrote, complex transforms rows first, real ones rows first only forward.
+template <Kind K, typename T, Placement P, typename Work, typename RowSet, typename ColumnSet>
+void runRowsAndColumns(const RowColumnShape& shape, const Work& work, const RowSet& rowPlans,
+                       const ColumnSet& columnPlans, const Call& call, const Arrays<T, P>& arrays, T* workBuffer)
+{
+    const Spacing transforms = spacingFor(call, shape.distance);
+    const Spacing rowsApart = spacingFor(call, shape.rowStride);
+    nestedBatch(work.teams(), shape.howmany, [&](const NestedPlace& at, std::int64_t item) {
+        T* slice = work.slice(workBuffer, at);
+        const auto transform = transforms.item(arrays, item);
+        auto rows = [&](const Call& rowCall) { runPass(rowPlans, at.inner, rowCall, transform, rowsApart, slice); };
+        auto columns = [&](const Call& columnCall) {
+            runPass(columnPlans, at.inner, columnCall, written(transform), adjacentColumns, slice);
+        };
+        if constexpr (K == Kind::Complex) passesInOrder(call, rows, columns);
+        else rowsFirstForward(call, rows, columns);
+    });
+}
 
 // Column plans run along dims[0] only, so they get the tuning entry that the
 // wrapped factory names for the row sub-problem, aliased into the caller's
