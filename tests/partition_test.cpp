@@ -103,16 +103,6 @@ struct FakePlan {
 
 TEST(Partition, WorkSlices)
 {
-    EXPECT_EQ(roundUpToLine<float>(0), 0u);
-    EXPECT_EQ(roundUpToLine<float>(1), 16u);
-    EXPECT_EQ(roundUpToLine<float>(16), 16u);
-    EXPECT_EQ(roundUpToLine<float>(17), 32u);
-    EXPECT_EQ(roundUpToLine<double>(9), 16u);
-    EXPECT_EQ(roundUpToLine<_Float16>(33), 64u);
-    EXPECT_EQ((lineColumns<float>), 8);
-    EXPECT_EQ((lineColumns<double>), 4);
-    EXPECT_EQ((lineColumns<_Float16>), 16);
-
     EXPECT_EQ(threadWorkNeed(FakePlan{1, 100, 7}), 100u);
     EXPECT_EQ(threadWorkNeed(FakePlan{0, 100, 7}), 100u);
     EXPECT_EQ(threadWorkNeed(FakePlan{2, 100, 7}), 7u);

@@ -47,6 +47,34 @@ TEST(Records, PackedDefaultDistances)
     EXPECT_EQ(transformCount(7), 7);
 }
 
+// The row stride and the distance of a rank-2 request in each layout of each
+// kind and placement, as the row/column strategies read them.
+TEST(Records, StridesAndDistancesPerKindAndPlacement)
+{
+    struct Case {
+        Kind kind;
+        Placement placement;
+        std::vector<Dim> dims;
+        Dim batch;
+        std::int64_t rowIn, rowOut, distanceIn, distanceOut;
+    };
+    const Case cases[] = {
+        {Kind::Complex, Placement::Inplace, {{3, 0, 0}, {8, 0, 0}}, {2, 0, 0}, 16, 16, 48, 48},
+        {Kind::Complex, Placement::Inplace, {{3, 20, 7}, {8, 0, 0}}, {2, 0, 99}, 20, 20, 60, 60},
+        {Kind::Complex, Placement::Ooplace, {{3, 0, 24}, {8, 0, 0}}, {2, 0, 0}, 16, 24, 48, 72},
+        {Kind::Real, Placement::Inplace, {{3, 0, 0}, {8, 0, 0}}, {2, 0, 0}, 10, 10, 30, 30},
+        {Kind::Real, Placement::Ooplace, {{3, 0, 0}, {7, 0, 0}}, {2, 0, 50}, 7, 8, 21, 50},
+    };
+    for (const Case& c : cases) {
+        const ItemSpacing rows = axisStrides(c.kind, c.placement, 2, c.dims.data(), 0);
+        const ItemSpacing apart = distances(c.kind, c.placement, 2, c.dims.data(), c.batch);
+        EXPECT_EQ(rows.in, c.rowIn);
+        EXPECT_EQ(rows.out, c.rowOut);
+        EXPECT_EQ(apart.in, c.distanceIn);
+        EXPECT_EQ(apart.out, c.distanceOut);
+    }
+}
+
 TEST(Records, KeyRecordsAreWalkedOneByOne)
 {
     // Records of 2, 0 and 3 data words: no record's position follows from the
