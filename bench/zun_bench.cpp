@@ -75,6 +75,7 @@ const std::vector<Workload>& workloads()
         {"rc2d_2048x2048_oop", true, false, {2048, 2048}, 1},
         {"rc1d_1024_batch4096_oop", true, false, {1024}, 4096},
         {"cc3d_128x128x128_ip", false, true, {128, 128, 128}, 1},
+        {"cc3d_64x64x64_oop", false, false, {64, 64, 64}, 1},
     };
     return list;
 }

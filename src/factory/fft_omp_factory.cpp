@@ -5,6 +5,7 @@
 #include "batch/batch.h"
 #include "factory/decisions.h"
 #include "parallel/subplans.h"
+#include "planes/make_planes.h"
 #include "rowcolumn/make_row_column.h"
 
 namespace zun::fft::omp {
@@ -29,9 +30,14 @@ std::unique_ptr<Compute<T, P>> build(const StrategyContext<T, K>& context, const
     case Strategy::GroupedBatch: return makeBatch<T, K, P>(context, request, decision.grain, true);
     case Strategy::RowColumn:
         return makeRowColumn<T, K, P>(context, request, static_cast<std::uint64_t>(decision.transformReals));
-    // Rank-3 and higher requests run serially until their strategies exist.
+    // Real planes run serially until their strategies exist.
     case Strategy::PackedPlanes:
+        if constexpr (K == Kind::Complex) return makePlanes<T, K, P>(context, request, true);
+        else return serial();
     case Strategy::StridedPlanes:
+        if constexpr (K == Kind::Complex) return makePlanes<T, K, P>(context, request, false);
+        else return serial();
+    // Larger planes and rank 4 and higher run serially until their strategies exist.
     case Strategy::PackedPlaneTeams:
     case Strategy::StridedPlaneTeams:
     case Strategy::PackedSplitFirstDim:

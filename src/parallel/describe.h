@@ -36,14 +36,30 @@ inline std::string sizesBetweenParenAndCount(const std::string& description)
     return description.substr(start, std::min<std::uint64_t>(length, description.size() - start));
 }
 
-// "Name<floatNN_t>(ROWSxSIZES_bCOUNT/OUTER/INNER)": the description of the
-// strategies on nested teams.
+// "Name<floatNN_t>(ROWSxSIZES_bCOUNT/TEAMS)": the description of the
+// strategies, TEAMS being their team sizes.
+template <typename T>
+std::string describeTeams(const char* name, std::int64_t rows, const std::string& sizes, std::int64_t howmany,
+                          const std::string& teams)
+{
+    return std::string(name) + "<" + precisionName<T>() + ">(" + std::to_string(rows) + "x" + sizes + "_b" +
+           std::to_string(howmany) + "/" + teams + ")";
+}
+
+// Strategies on nested teams: "OUTER/INNER".
 template <typename T>
 std::string describeNested(const char* name, std::int64_t rows, const std::string& sizes, std::int64_t howmany,
                            int outerThreads, int innerThreads)
 {
-    return std::string(name) + "<" + precisionName<T>() + ">(" + std::to_string(rows) + "x" + sizes + "_b" +
-           std::to_string(howmany) + "/" + std::to_string(outerThreads) + "/" + std::to_string(innerThreads) + ")";
+    return describeTeams<T>(name, rows, sizes, howmany, std::to_string(outerThreads) + "/" + std::to_string(innerThreads));
+}
+
+// Strategies on one flat team: its size.
+template <typename T>
+std::string describeFlat(const char* name, std::int64_t rows, const std::string& sizes, std::int64_t howmany,
+                         int threads)
+{
+    return describeTeams<T>(name, rows, sizes, howmany, std::to_string(threads));
 }
 
 }  // namespace zun::fft::omp

@@ -16,6 +16,9 @@ namespace zun::fft::omp {
 // Reals of a padded row: room for N/2 + 1 complex values.
 constexpr std::int64_t pad(std::int64_t n) { return (n | 1) + 1; }
 
+// Complex columns of a real row of n points: n/2 + 1.
+constexpr std::int64_t halfColumns(std::int64_t n) { return (n >> 1) + 1; }
+
 enum class Layout { ComplexInput, ComplexOutput, RealInput, InplaceReal, ComplexHalfOutput };
 
 constexpr bool readsOutStrides(Layout layout)

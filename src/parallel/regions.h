@@ -34,6 +34,16 @@ void flatRegion(int threads, Body&& body)
     body(currentTeam());
 }
 
+// One flat team (bound close) every thread of which walks all transforms of
+// the batch in order: body(team, transform).
+template <typename Body>
+void flatBatch(int threads, std::int64_t howmany, Body&& body)
+{
+    flatRegion(threads, [&](const Team& team) {
+        for (std::int64_t item = 0; item < howmany; ++item) body(team, item);
+    });
+}
+
 // One flat team with no binding request.
 template <typename Body>
 void unboundRegion(int threads, Body&& body)

@@ -18,9 +18,6 @@
 
 namespace zun::fft::omp {
 
-// Complex columns of a real row of n points: n/2 + 1.
-inline std::int64_t halfColumns(std::int64_t n) { return (n >> 1) + 1; }
-
 // A batch of rank-2 transforms: rows along dims[0], complex columns along
 // dims[1], with the row stride and the distance of each layout.
 struct RowColumnShape {
