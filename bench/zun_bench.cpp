@@ -76,6 +76,8 @@ const std::vector<Workload>& workloads()
         {"rc1d_1024_batch4096_oop", true, false, {1024}, 4096},
         {"cc3d_128x128x128_ip", false, true, {128, 128, 128}, 1},
         {"cc3d_64x64x64_oop", false, false, {64, 64, 64}, 1},
+        {"cc3d_256x256x256_ip", false, true, {256, 256, 256}, 1},
+        {"cc3d_512x512x64_oop", false, false, {512, 512, 64}, 1},
     };
     return list;
 }

@@ -6,6 +6,7 @@
 #include "factory/decisions.h"
 #include "parallel/subplans.h"
 #include "planes/make_planes.h"
+#include "planeteams/make_plane_teams.h"
 #include "rowcolumn/make_row_column.h"
 
 namespace zun::fft::omp {
@@ -37,9 +38,9 @@ std::unique_ptr<Compute<T, P>> build(const StrategyContext<T, K>& context, const
     case Strategy::StridedPlanes:
         if constexpr (K == Kind::Complex) return makePlanes<T, K, P>(context, request, false);
         else return serial();
-    // Larger planes and rank 4 and higher run serially until their strategies exist.
-    case Strategy::PackedPlaneTeams:
-    case Strategy::StridedPlaneTeams:
+    case Strategy::PackedPlaneTeams: return makePlaneTeams<T, K, P>(context, request, true);
+    case Strategy::StridedPlaneTeams: return makePlaneTeams<T, K, P>(context, request, false);
+    // Rank 4 and higher run serially until their strategies exist.
     case Strategy::PackedSplitFirstDim:
     case Strategy::StridedSplitFirstDim: return serial();
     }

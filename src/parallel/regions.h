@@ -22,6 +22,19 @@ struct Team {
 
 inline Team currentTeam() { return {omp_get_thread_num(), omp_get_num_threads()}; }
 
+// An inner thread's part of its outer thread's share, in whole units. The
+// items after the last whole unit of the whole range stay with the last inner
+// thread of the outer thread that runs them.
+inline Share shareWithin(const Share& outer, const Team& inner, std::int64_t unit)
+{
+    Share share = splitRange(outer.end - outer.begin, inner.size, inner.thread, unit);
+    share.begin += outer.begin;
+    share.end += outer.begin;
+    share.tailBegin = outer.tailBegin;
+    share.runsTail = outer.runsTail && inner.isLast();
+    return share;
+}
+
 // How many levels of teams the runtime lets run at once; strategies read it
 // once while they are made.
 inline int maxActiveLevels() { return omp_get_max_active_levels(); }

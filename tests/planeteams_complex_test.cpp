@@ -1,0 +1,353 @@
+// The complex plane-team strategies: results against the serial planner on
+// one and two active levels, the sub-plans they ask for, and which calls
+// receive the extra argument.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <complex>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "parallel_fixtures.h"
+#include "planeteams/omp_cc_plane_teams.h"
+#include "support/harness.h"
+#include "support/recording.h"
+#include "support/subrequests.h"
+
+namespace zun::fft::testing {
+namespace {
+
+using support::FactoryCall;
+using support::Request;
+
+// Tiny L1 and L2 figures send every rank-3 request below to a plane-team
+// strategy. With two active levels, the first machine runs two outer threads
+// (one per package, no plane fits in its L3) of two, the second six outer
+// threads of one, more than most requests have planes.
+const Machine twoPackages{4, 2, 1, 1, 1};
+const Machine manyPlanesInL3{6, 1, 1, 1, 64};
+
+struct ComplexCase {
+    const char* what;
+    Request request;
+    bool packedInplace;
+    bool packedOoplace;
+};
+
+// Column tails and first-axis tails come and go with the precision's
+// lineColumns (8, 4, 16): every case says which it has in float.
+const ComplexCase complexCases[] = {
+    {"column tail, no first-axis tail", {3, {{3, 0, 0}, {12, 0, 0}, {12, 0, 0}}, {1, 0, 0}}, true, true},
+    {"odd rows, both tails", {3, {{5, 0, 0}, {7, 0, 0}, {20, 0, 0}}, {1, 0, 0}}, true, true},
+    {"one plane, fewer than the outer team", {3, {{1, 0, 0}, {10, 0, 0}, {30, 0, 0}}, {1, 0, 0}}, true, true},
+    {"rows shorter than a group: column tail only", {3, {{2, 0, 0}, {70, 0, 0}, {4, 0, 0}}, {2, 0, 0}}, true, true},
+    {"gapped rows, different per layout", {3, {{4, 0, 0}, {9, 38, 44}, {16, 0, 0}}, {1, 0, 0}}, false, false},
+    {"gapped rows in the input layout only", {3, {{3, 0, 0}, {11, 30, 0}, {12, 0, 0}}, {2, 0, 0}}, false, false},
+    {"packed rows in a padded output layout", {3, {{3, 0, 0}, {11, 24, 30}, {12, 0, 0}}, {1, 0, 0}}, false, false},
+    {"gapped planes, batch 3 with explicit distances",
+     {3, {{3, 300, 310}, {11, 0, 0}, {12, 0, 0}}, {3, 1000, 1050}},
+     true,
+     true},
+    {"count 0, as many planes as rows", {3, {{9, 0, 0}, {9, 0, 0}, {30, 0, 0}}, {0, 0, 0}}, true, true},
+};
+
+template <typename T, Placement P>
+bool isPacked(const Compute<T, P>& plan)
+{
+    return dynamic_cast<const omp::OmpCCPlaneTeams<T, P, true>*>(&plan) != nullptr;
+}
+
+template <typename T, Placement P>
+bool isStrided(const Compute<T, P>& plan)
+{
+    return dynamic_cast<const omp::OmpCCPlaneTeams<T, P, false>*>(&plan) != nullptr;
+}
+
+template <typename Precision>
+class PlaneTeamsComplexNumerical : public ::testing::Test {
+protected:
+    using T = typename Precision::Real;
+
+    template <Placement P>
+    void check(const Parallel<ComplexFactory<T>>& factory, const ComplexCase& c, bool packed)
+    {
+        SCOPED_TRACE(std::string(c.what) + (P == Placement::Inplace ? ", in place" : ", out of place"));
+        const auto plan = support::makePlan<P>(factory, c.request);
+        ASSERT_TRUE(plan);
+        EXPECT_TRUE(packed ? isPacked(*plan) : isStrided(*plan)) << plan->toString();
+        EXPECT_TRUE(support::checkPlanWithArg(c.request, *plan, *reference));
+    }
+
+    const std::unique_ptr<ComplexFactory<T>> reference = makePlannerFactory<T, std::complex<T>, std::complex<T>>();
+};
+
+TYPED_TEST_SUITE(PlaneTeamsComplexNumerical, support::AllPrecisions, support::PrecisionNames);
+
+TYPED_TEST(PlaneTeamsComplexNumerical, MatchesTheSerialPlanInAndOutOfPlace)
+{
+    using T = typename TypeParam::Real;
+    for (const Machine& machine : {twoPackages, manyPlanesInL3}) {
+        const auto factory = complexParallel<T>(machine);
+        for (const ComplexCase& c : complexCases) {
+            this->template check<Placement::Inplace>(*factory, c, c.packedInplace);
+            this->template check<Placement::Ooplace>(*factory, c, c.packedOoplace);
+        }
+    }
+}
+
+// The runtime's nesting limit as the constructors read it, restored after.
+class ActiveLevels {
+public:
+    explicit ActiveLevels(int levels) : saved_(omp_get_max_active_levels()) { omp_set_max_active_levels(levels); }
+    ~ActiveLevels() { omp_set_max_active_levels(saved_); }
+
+private:
+    int saved_;
+};
+
+// Team sizes are fixed when a plan is made: one made for two outer threads
+// still covers everything when the runtime then runs each inner team on one.
+TYPED_TEST(PlaneTeamsComplexNumerical, MadeForTwoLevelsRunsOnOne)
+{
+    using T = typename TypeParam::Real;
+    const auto factory = complexParallel<T>(twoPackages);
+    for (const ComplexCase& c : {complexCases[1], complexCases[4]}) {
+        std::unique_ptr<InplaceCompute<T>> inplace;
+        std::unique_ptr<OoplaceCompute<T>> ooplace;
+        {
+            const ActiveLevels nested(2);
+            inplace = support::makePlan<Placement::Inplace>(*factory, c.request);
+            ooplace = support::makePlan<Placement::Ooplace>(*factory, c.request);
+        }
+        ASSERT_TRUE(inplace && ooplace);
+        EXPECT_EQ(inplace->threadCount(), 4);
+        EXPECT_NE(inplace->toString().find("/2/2)"), std::string::npos) << inplace->toString();
+        const ActiveLevels flat(1);
+        EXPECT_TRUE(support::checkPlan(c.request, *inplace, *this->reference)) << c.what;
+        EXPECT_TRUE(support::checkPlan(c.request, *ooplace, *this->reference)) << c.what;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Sub-requests, seen through a recording planner.
+
+using support::ExpectedRequest;
+
+// A key whose first record is longer than the others: records 1 and 2 start
+// at words 3 and 5, and name tuning entries 2 and 3.
+const std::vector<PlanKey> unevenKey{0x102, 7, 9, 0x101, 2, 0x101, 3};
+constexpr std::ptrdiff_t rowRecord = 5;
+constexpr std::ptrdiff_t columnRecord = 3;
+constexpr std::ptrdiff_t callersPointer = 0;
+constexpr std::ptrdiff_t columnEntry = 3;    // named by the row record
+constexpr std::ptrdiff_t firstDimEntry = 2;  // named by the column record
+
+std::vector<FactoryCall> madeCalls(const support::Recorder<float>& recorder)
+{
+    std::vector<FactoryCall> made;
+    for (const FactoryCall& call : recorder.calls())
+        if (call.op.rfind("make", 0) == 0) made.push_back(call);
+    return made;
+}
+
+// Float, one outer thread of four.
+class PlaneTeamsComplexRecorded : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        recorder->registerKey(unevenKey.data());
+        recorder->registerTuning(tuning.get());
+    }
+
+    template <typename Strategy>
+    std::unique_ptr<Strategy> make(const Request& request, const std::shared_ptr<float>& callersTuning)
+    {
+        recorder->clear();
+        return std::make_unique<Strategy>(contextAtLevels(*recorded.parallel, 1), request.dims.data(), request.batch,
+                                          unevenKey.data(), callersTuning);
+    }
+
+    template <typename Strategy>
+    std::unique_ptr<Strategy> make(const Request& request)
+    {
+        return make<Strategy>(request, tuning);
+    }
+
+    void expectTuningIndices(const char* op, std::size_t count)
+    {
+        const auto indices = recorder->calls(op);
+        ASSERT_EQ(indices.size(), count);
+        EXPECT_EQ(indices[0].rank, 1u);
+        EXPECT_EQ(indices[0].keyOffset, rowRecord);
+        if (count == 2) {
+            EXPECT_EQ(indices[1].rank, 2u);
+            EXPECT_EQ(indices[1].keyOffset, columnRecord);
+        }
+        // Tuning mode reaches the entries of both outer axes.
+        EXPECT_EQ(tuning.get()[columnEntry], -1.0f);
+        EXPECT_EQ(tuning.get()[firstDimEntry], count == 2 ? -1.0f : 0.0f);
+    }
+
+    RecordedComplex<float> recorded{Machine{4, 1, 1, 1, 1}};
+    const std::shared_ptr<support::Recorder<float>>& recorder = recorded.recorder;
+    const std::shared_ptr<float> tuning{new float[4]{-1, 0, 0, 0}, std::default_delete<float[]>()};
+};
+
+TEST_F(PlaneTeamsComplexRecorded, PackedInPlace)
+{
+    const auto plan = make<omp::OmpInplaceCCPackedPlaneTeams<float>>({3, {{5, 0, 0}, {12, 0, 0}, {20, 0, 0}}, {1, 0, 0}});
+    ASSERT_TRUE(plan->complete());
+    EXPECT_EQ(plan->toString(), "OmpInplaceCC<float32_t>(5x12x20_b1/1/4)");
+    expectTuningIndices("tuningIndexInplace", 2);
+    support::expectRequests(madeCalls(*recorder),
+                            {
+                                {"makeInplace", false, {20, 2, 0}, {3, 40, 0}, rowRecord, callersPointer},
+                                {"makeInplace", false, {20, 2, 0}, {1, 40, 0}, rowRecord, callersPointer},
+                                {"makeInplace column", false, {12, 40, 0}, {16, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 40, 0}, {4, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 40, 0}, {8, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {5, 480, 0}, {56, 2, 0}, 0, firstDimEntry},
+                                {"makeInplace column", false, {5, 480, 0}, {8, 2, 0}, 0, firstDimEntry},
+                            });
+}
+
+TEST_F(PlaneTeamsComplexRecorded, PackedOutOfPlace)
+{
+    // 13 x 20 = 260 flattened columns leave a first-axis tail of 4.
+    const auto plan =
+        make<omp::OmpOoplaceCCPackedPlaneTeams<float>>({3, {{5, 600, 0}, {13, 0, 40}, {20, 0, 0}}, {1, 0, 0}});
+    ASSERT_TRUE(plan->complete());
+    EXPECT_EQ(plan->toString(), "OmpOoplaceCC<float32_t>(5x13x20_b1/1/4)");
+    expectTuningIndices("tuningIndexOoplace", 2);
+    support::expectRequests(madeCalls(*recorder),
+                            {
+                                {"makeOoplace", false, {20, 2, 2}, {3, 40, 40}, rowRecord, callersPointer},
+                                {"makeOoplace", false, {20, 2, 2}, {1, 40, 40}, rowRecord, callersPointer},
+                                {"makeInplace column", false, {13, 40, 0}, {16, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {13, 40, 0}, {4, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {13, 40, 0}, {8, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {5, 600, 0}, {64, 2, 0}, 0, firstDimEntry},
+                                {"makeInplace column", false, {5, 520, 0}, {64, 2, 0}, 0, firstDimEntry},
+                                {"makeInplace column", false, {5, 600, 0}, {4, 2, 0}, 0, firstDimEntry},
+                                {"makeInplace column", false, {5, 520, 0}, {4, 2, 0}, 0, firstDimEntry},
+                                {"makeInplace column", false, {5, 600, 0}, {8, 2, 0}, 0, firstDimEntry},
+                                {"makeInplace column", false, {5, 520, 0}, {8, 2, 0}, 0, firstDimEntry},
+                            });
+}
+
+TEST_F(PlaneTeamsComplexRecorded, StridedInPlaceWithAsManyPlanesAsRows)
+{
+    // Rows 48 reals apart; one tuning index serves both outer axes.
+    const auto plan =
+        make<omp::OmpInplaceCCStridedPlaneTeams<float>>({3, {{12, 0, 0}, {12, 48, 0}, {20, 0, 0}}, {3, 0, 0}});
+    ASSERT_TRUE(plan->complete());
+    EXPECT_EQ(plan->toString(), "OmpInplaceCC<float32_t>(12x12x20_b3/1/4)");
+    expectTuningIndices("tuningIndexInplace", 1);
+    support::expectRequests(madeCalls(*recorder),
+                            {
+                                {"makeInplace", false, {20, 2, 0}, {3, 48, 0}, rowRecord, callersPointer},
+                                {"makeInplace", false, {20, 2, 0}, {1, 48, 0}, rowRecord, callersPointer},
+                                {"makeInplace column", false, {12, 48, 0}, {16, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 48, 0}, {4, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 48, 0}, {8, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 576, 0}, {20, 2, 0}, 0, columnEntry},
+                            });
+}
+
+TEST_F(PlaneTeamsComplexRecorded, StridedOutOfPlace)
+{
+    const auto plan =
+        make<omp::OmpOoplaceCCStridedPlaneTeams<float>>({3, {{5, 0, 0}, {12, 44, 0}, {12, 0, 0}}, {1, 0, 0}});
+    ASSERT_TRUE(plan->complete());
+    EXPECT_EQ(plan->toString(), "OmpOoplaceCC<float32_t>(5x12x12_b1/1/4)");
+    expectTuningIndices("tuningIndexOoplace", 2);
+    support::expectRequests(madeCalls(*recorder),
+                            {
+                                {"makeOoplace", false, {12, 2, 2}, {3, 44, 24}, rowRecord, callersPointer},
+                                {"makeOoplace", false, {12, 2, 2}, {1, 44, 24}, rowRecord, callersPointer},
+                                {"makeInplace column", false, {12, 24, 0}, {16, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 44, 0}, {16, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 44, 0}, {4, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 24, 0}, {4, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 44, 0}, {8, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {12, 24, 0}, {8, 2, 0}, columnRecord, columnEntry},
+                                {"makeInplace column", false, {5, 528, 0}, {12, 2, 0}, 0, firstDimEntry},
+                                {"makeInplace column", false, {5, 288, 0}, {12, 2, 0}, 0, firstDimEntry},
+                            });
+}
+
+// Without a caller's tuning array the entries are still asked for, and every
+// plan gets an empty pointer.
+TEST_F(PlaneTeamsComplexRecorded, EmptyTuningStaysEmpty)
+{
+    const auto plan =
+        make<omp::OmpOoplaceCCStridedPlaneTeams<float>>({3, {{5, 0, 0}, {12, 44, 0}, {16, 0, 0}}, {1, 0, 0}}, {});
+    ASSERT_TRUE(plan->complete());
+    EXPECT_EQ(recorder->calls("tuningIndexOoplace").size(), 2u);
+    for (const FactoryCall& call : madeCalls(*recorder)) EXPECT_TRUE(call.tuningEmpty) << call.op;
+}
+
+// A declined sub-request leaves the strategy incomplete, so that the factory
+// declines the whole request; what was made is freed with it.
+TEST_F(PlaneTeamsComplexRecorded, DeclinedSubRequestLeavesItIncomplete)
+{
+    const Request request{3, {{5, 0, 0}, {12, 0, 0}, {20, 0, 0}}, {1, 0, 0}};
+    for (std::int64_t declined = 0; declined < 7; ++declined) {
+        recorder->declineMake(declined);
+        EXPECT_FALSE(make<omp::OmpInplaceCCPackedPlaneTeams<float>>(request)->complete()) << declined;
+        EXPECT_EQ(recorder->livePlans(), 0);
+    }
+    recorder->clear();
+    EXPECT_FALSE(support::makePlan<Placement::Inplace>(*recorded.parallel, request)) << "the factory declines";
+    recorder->declineNothing();
+}
+
+// extraArg reaches the row plans, the first pass, and nothing else: the
+// WithArg forms make as many row-plan calls as the plain ones, all of them
+// WithArg with the caller's value.
+TEST_F(PlaneTeamsComplexRecorded, ExtraArgReachesTheRowPlansOnly)
+{
+    const Request requests[] = {{3, {{5, 0, 0}, {12, 0, 0}, {20, 0, 0}}, {1, 0, 0}},
+                                {3, {{5, 0, 0}, {12, 44, 0}, {16, 0, 0}}, {2, 0, 0}}};
+    const auto reference = makePlannerFactory<float, std::complex<float>, std::complex<float>>();
+    const support::CheckOptions options;
+    auto expectRowPlansOnly = [&](const std::vector<FactoryCall>& made) {
+        std::map<std::string, int> rowCalls;
+        for (const auto& call : recorder->planCalls()) {
+            const bool withArg = call.op.find("WithArg") != std::string::npos;
+            if (made[call.call].column) {
+                EXPECT_FALSE(withArg) << call.op;
+                continue;
+            }
+            ++rowCalls[call.op];
+            if (withArg) {
+                EXPECT_EQ(call.extraArg, options.extraArg);
+            }
+        }
+        EXPECT_GT(rowCalls["forward"], 0);
+        EXPECT_EQ(rowCalls["forwardWithArg"], rowCalls["forward"]);
+        EXPECT_EQ(rowCalls["backwardWithArg"], rowCalls["backward"]);
+    };
+    for (const Request& request : requests) {
+        recorder->clear();
+        const auto inplace = support::makePlan<Placement::Inplace>(*recorded.parallel, request);
+        const auto made = recorder->calls();
+        ASSERT_TRUE(inplace);
+        recorder->clear();
+        EXPECT_TRUE(support::checkPlanWithArg(request, *inplace, *reference, options));
+        expectRowPlansOnly(made);
+
+        recorder->clear();
+        const auto ooplace = support::makePlan<Placement::Ooplace>(*recorded.parallel, request);
+        const auto madeOoplace = recorder->calls();
+        ASSERT_TRUE(ooplace);
+        recorder->clear();
+        EXPECT_TRUE(support::checkPlanWithArg(request, *ooplace, *reference, options));
+        expectRowPlansOnly(madeOoplace);
+    }
+}
+
+}  // namespace
+}  // namespace zun::fft::testing
