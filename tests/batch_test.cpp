@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <complex>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,18 @@ TEST(Batch, DeclinedSubPlanDeclinesTheRequest)
         EXPECT_FALSE(support::makePlan<Placement::Inplace>(*recorded.parallel, request)) << "declined " << declined;
         EXPECT_EQ(recorded.recorder->livePlans(), 0);
     }
+}
+
+TEST(Batch, TeamSizeOfTheLargestCountDoesNotOverflow)
+{
+    // A single real per transform passes the size checks with any count; the
+    // team size is ceil(count / grain), computed without count + grain - 1.
+    const auto parallel = realParallel<float>(batchMachine);
+    const Dim dims[] = {{1, 0, 0}};
+    const Dim batch{std::numeric_limits<std::int64_t>::max(), 0, 0};
+    const auto key = makePlanKey(1);
+    const auto plan = parallel->makeInplace(1, dims, &batch, false, key.data(), {});
+    if (plan) EXPECT_EQ(plan->threadCount(), batchMachine.threads);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ public:
              std::int64_t grain, const PlanKey* key, const std::shared_ptr<T>& tuning)
         : howmany(transformCount(batch->size)),
           distance(distances(K, P, rank, dims, *batch)),
-          work(static_cast<int>(std::min<std::int64_t>(context.threads, (howmany + grain - 1) / grain))),
+          work(static_cast<int>(std::min<std::int64_t>(context.threads, ceilDiv(howmany, grain)))),
           transforms(howmany, GroupSize, work.threads())
     {
         transforms.request(blockTailUnit, subPlans, planMaker<P>(context.inner, rank, dims, distance, key, tuning));

@@ -1,5 +1,7 @@
 #include "factory/decisions.h"
 
+#include "parallel/partition.h"
+
 namespace zun::fft::omp {
 namespace {
 
@@ -51,7 +53,7 @@ std::int64_t complexGrain(const Request& request, bool contiguous, std::int64_t 
     std::int64_t grain = figures.l1Reals / group / reals;
     if (grain == 0) grain = 1;
     if (request.count >= 2) {
-        const std::int64_t units = contiguous ? request.count : (request.count + group - 1) / group;
+        const std::int64_t units = contiguous ? request.count : ceilDiv(request.count, group);
         grain = evenGrain(grain, units);
     }
     return grain * group;

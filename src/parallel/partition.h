@@ -13,6 +13,13 @@
 
 namespace zun::fft::omp {
 
+// ceil(count / divisor) for a positive divisor, without the overflow of
+// (count + divisor - 1) when the count is near the largest value.
+inline std::int64_t ceilDiv(std::int64_t count, std::int64_t divisor)
+{
+    return count / divisor + (count % divisor != 0);
+}
+
 // One thread's contiguous run of items [begin, end), in whole units. The items
 // after the last whole unit, [tailBegin, count), belong to no share; the last
 // thread of the team runs them (runsTail).
