@@ -167,9 +167,10 @@ TEST(Decisions, ZeroCacheFigures)
 }
 
 // Packed strides that do not fit in 64 bits: pad(N) for N near 2^63, and the
-// product of middle-axis strides of a real rank-4 request. No stride field can
-// hold such a value, so an explicit stride (here the value the product would
-// wrap to) is not packed; the neighbours that fit are.
+// product of middle-axis strides of a real rank-4 request. Such requests, and
+// their neighbours that just fit in reals, describe arrays larger than any
+// object can be (more than 2^63 bytes): they are declined whatever their
+// strides say, before any packed stride is compared.
 TEST(Decisions, OverflowingPackedStridesAreNotPacked)
 {
     const std::int64_t top = std::numeric_limits<std::int64_t>::max();
@@ -177,17 +178,17 @@ TEST(Decisions, OverflowingPackedStridesAreNotPacked)
     const std::int64_t quarter = std::int64_t{1} << 61;
     const Case overflowCases[] = {
         {"pad(2^63 - 1) overflows", R, In, {{1, 0, 0}, {1, bottom, 0}, {top, 0, 0}}, {1, 0, 0},
-         Strategy::StridedPlaneTeams},
+         Strategy::Decline},
         {"pad(2^63 - 3) fits", R, In, {{1, 0, 0}, {1, top - 1, 0}, {top - 2, 0, 0}}, {1, 0, 0},
-         Strategy::PackedPlaneTeams},
+         Strategy::Decline},
         {"pad(2^63 - 1), default stride", R, In, {{1, 0, 0}, {1, 0, 0}, {top, 0, 0}}, {1, 0, 0},
-         Strategy::PackedPlaneTeams},
+         Strategy::Decline},
         {"middle product overflows", R, In, {{1, 0, 0}, {1, bottom + 4, 0}, {quarter + 1, 0, 0}, {2, 0, 0}},
-         {1, 0, 0}, Strategy::StridedSplitFirstDim},
+         {1, 0, 0}, Strategy::Decline},
         {"middle product fits", R, In, {{1, 0, 0}, {1, top - 3, 0}, {quarter - 1, 0, 0}, {2, 0, 0}}, {1, 0, 0},
-         Strategy::PackedSplitFirstDim},
+         Strategy::Decline},
         {"middle product overflows, default stride", R, In,
-         {{1, 0, 0}, {1, 0, 0}, {quarter + 1, 0, 0}, {2, 0, 0}}, {1, 0, 0}, Strategy::PackedSplitFirstDim},
+         {{1, 0, 0}, {1, 0, 0}, {quarter + 1, 0, 0}, {2, 0, 0}}, {1, 0, 0}, Strategy::Decline},
     };
     for (const Case& c : overflowCases) {
         const Decision decision = classify(c.kind, c.placement, c.dims.size(), c.dims.data(), &c.batch, floatFigures());

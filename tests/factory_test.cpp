@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "factory/fft_omp_factory.h"
+#include "parallel/regions.h"
 #include "parallel_fixtures.h"
 #include "support/recording.h"
 
@@ -34,7 +35,8 @@ TEST(Factory, ThreadCountsAndFallbacks)
         int configured;
         int expected;  // below 2: the caller's factory comes back
     };
-    const Case cases[] = {{4, 4}, {1, 1}, {0, cores}, {-1, cores - 1}, {-cores + 1, 1}, {-100, -100 + cores}, {64, 64}};
+    const Case cases[] = {{4, 4}, {1, 1}, {0, cores}, {-1, cores - 1}, {-cores + 1, 1}, {-100, -100 + cores}, {64, 64},
+                           {100000, omp::regionThreadBound}};  // no more than the runtime can create
     for (const auto& c : cases) {
         zun::Configuration configuration;
         configuration.set(zun::Parameter::Threads, c.configured);

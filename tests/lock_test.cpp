@@ -15,16 +15,6 @@ namespace {
 
 using support::Request;
 
-bool tuningMutexFree()
-{
-    bool free = false;
-    std::thread([&] {
-        free = tuningMutex().try_lock();
-        if (free) tuningMutex().unlock();
-    }).join();
-    return free;
-}
-
 std::shared_ptr<float> tuningStartingWith(float first)
 {
     return std::shared_ptr<float>(new float[4]{first, 0, 0, 0}, std::default_delete<float[]>());

@@ -6,6 +6,7 @@
 
 #include <complex>
 #include <memory>
+#include <thread>
 
 #include "factory/fft_omp_factory.h"
 #include "support/recording.h"
@@ -77,6 +78,17 @@ struct Recorded {
         parallel = parallelOver<Factory<T, In, Out>>(std::move(planner), machine);
     }
 };
+
+// Whether another thread could take the tuning mutex right now.
+inline bool tuningMutexFree()
+{
+    bool free = false;
+    std::thread([&] {
+        free = tuningMutex().try_lock();
+        if (free) tuningMutex().unlock();
+    }).join();
+    return free;
+}
 
 template <typename T>
 using RecordedComplex = Recorded<T, std::complex<T>, std::complex<T>>;

@@ -79,6 +79,13 @@ private:
 // Bytes of memory the machine has: planning memory beyond it cannot be had.
 std::int64_t physicalMemoryBytes();
 
+// Whether the reals a view reaches could be an array in this machine's memory.
+template <typename T>
+bool fitsInMemory(const View& view) {
+    const std::optional<Span> span = spanOf(view);
+    return span && static_cast<__int128>(span->high - span->low) * sizeof(T) <= physicalMemoryBytes();
+}
+
 // Aligned memory covering a problem's views, for planning only: FFTW_ESTIMATE
 // never touches it, FFTW_MEASURE scribbles on it instead of the caller's data.
 // Empty when that memory cannot be had (more than the machine has, or the

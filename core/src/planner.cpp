@@ -117,6 +117,9 @@ std::unique_ptr<Pass<T>> makeStagedTransform(Transform transform, const std::vec
 template <typename T>
 std::unique_ptr<Pass<T>> makeTransform(Transform transform, const std::vector<std::int64_t>& sizes, const View& in,
                                        const View& out, bool inplace, bool tuning, bool mustStage = false) {
+    // No caller's array reaches further than the machine's memory: such a
+    // layout is declined whether or not planning would need that memory.
+    if (!fitsInMemory<T>(in) || !fitsInMemory<T>(out)) return nullptr;
     if constexpr (convertsThroughFloat<T>) {
         return makeStagedTransform<T>(transform, sizes, in, out, tuning);
     } else {
@@ -193,7 +196,7 @@ std::unique_ptr<Pass<T>> makeSplitPass(std::size_t rank, const Dim* dims, const 
 
     const std::optional<View> packedHalf = makePackedView(LayoutKind::PaddedComplex, sizes, count);
     const std::optional<View> packedReal = makePackedView(LayoutKind::PaddedReal, sizes, count);
-    if (!packedHalf || !packedReal || !spanOf(lines) || !spanOf(sideValues)) return nullptr;
+    if (!packedHalf || !packedReal || !fitsInMemory<T>(lines) || !fitsInMemory<T>(sideValues)) return nullptr;
     Staging staging;
     staging.gathers.push_back({Operand::Source, {leadingValues, withLastExtent(*packedHalf, halfLength - 1), 0}});
     staging.gathers.push_back({Operand::Side, {sideValues, withLastExtent(*packedHalf, 1), 2 * (halfLength - 1)}});

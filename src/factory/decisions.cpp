@@ -119,7 +119,10 @@ const char* strategyName(Strategy strategy)
 Decision classify(Kind kind, Placement placement, std::size_t rank, const Dim* dims, const Dim* batch,
                   const Figures& figures)
 {
-    // Rank 0, negative counts and column requests are the wrapped factory's.
+    // Rank 0, negative counts and column requests are the wrapped factory's;
+    // so is a request with a missing record, which this factory never reads
+    // through.
+    if (!dims || !batch) return {Strategy::PassThrough};
     if (rank == 0 || rank == columnRank || batch->size < 0) return {Strategy::PassThrough};
     const Request request{kind, placement, rank, dims, batch->size};
     const std::int64_t count = transformCount(batch->size);
@@ -132,6 +135,9 @@ Decision classify(Kind kind, Placement placement, std::size_t rank, const Dim* d
     const std::int64_t reals = transformReals(request);
     std::int64_t total = 0;
     if (reals == 0 || __builtin_mul_overflow(reals, count, &total)) return decision;
+    // A cache line is 64 bytes.
+    const std::int64_t realBytes = 64 / figures.lineReals;
+    if (!layoutsFit(kind, placement, rank, dims, *batch, count, realBytes)) return decision;
     decision.transformReals = reals;
     decision.grain = kind == Kind::Complex ? complexGrain(request, contiguous, reals, figures)
                                            : realGrain(request, reals, figures);

@@ -19,9 +19,10 @@ template <typename T, Kind K, Placement P>
 std::unique_ptr<Compute<T, P>> build(const StrategyContext<T, K>& context, const PlanRequest<T>& request,
                                      const Decision& decision)
 {
-    // The wrapped factory's own plan for the whole request, asked with lockFlag false.
+    // The wrapped factory's own answer to the whole request as it stands,
+    // asked with lockFlag false.
     auto serial = [&] {
-        return makeSubPlan<P>(context.inner, request.rank, request.dims, *request.batch, request.key, request.tuning);
+        return makeSubPlan<P>(context.inner, request.rank, request.dims, request.batch, request.key, request.tuning);
     };
     switch (decision.strategy) {
     case Strategy::PassThrough:
@@ -57,12 +58,16 @@ std::unique_ptr<Compute<typename F::Real, P>> FftOmpFactory<F>::make(std::size_t
                                                                      const std::shared_ptr<Real>& tuning) const
 {
     const StrategyContext<Real, kind> strategyContext = context();
-    const Decision decision = classify(kind, P, rank, dims, batch, figuresOf(strategyContext));
-    if (decision.strategy == Strategy::PassThrough)
-        return makeSubPlan<P>(*inner_, rank, dims, *batch, key, tuning);
-    if (decision.strategy == Strategy::Decline) return nullptr;
+    // Only strategies read the key: without one, the request is the wrapped
+    // factory's as it stands, like one with a missing dims or batch record.
+    const Decision decision =
+        key ? classify(kind, P, rank, dims, batch, figuresOf(strategyContext)) : Decision{Strategy::PassThrough};
+    const PlanRequest<Real> request{rank, dims, batch, key, tuning};
+    // Pass-through requests and declined ones take no lock.
+    if (decision.strategy == Strategy::PassThrough || decision.strategy == Strategy::Decline)
+        return build<Real, kind, P>(strategyContext, request, decision);
     const TuningLock lock = takeTuningLock(*inner_, lockFlag, rank, dims, decision.unitStride, tuning);
-    return build<Real, kind, P>(strategyContext, PlanRequest<Real>{rank, dims, batch, key, tuning}, decision);
+    return build<Real, kind, P>(strategyContext, request, decision);
 }
 
 template <typename F>

@@ -1,14 +1,17 @@
 #include <zun/fft/omp/factory.h>
 
 #include "factory/fft_omp_factory.h"
+#include "parallel/regions.h"
 
 namespace zun::fft::omp {
 namespace {
 
+// A count the runtime cannot run would abort the first compute, so the
+// configured count is kept only within what the runtime will run.
 int threadsFrom(const zun::Configuration& configuration)
 {
     const int configured = configuration.get(zun::Parameter::Threads);
-    return configured > 0 ? configured : configured + zun::detectCores();
+    return runnableThreads(configured > 0 ? configured : configured + zun::detectCores());
 }
 
 int packagesFrom(const zun::Configuration& configuration)

@@ -5,6 +5,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -19,6 +20,20 @@ struct Team {
 
     bool isLast() const { return thread == size - 1; }
 };
+
+// Most threads one region of ours asks for. The runtime aborts the process
+// when it cannot create the threads a region asks for, and it reports no bound
+// of its own: its thread limit is INT_MAX unless OMP_THREAD_LIMIT is set. (When
+// it is set, the runtime forms a smaller team instead of aborting, and every
+// share is split over the team that actually runs, so that limit needs no cap
+// here.) The LLVM runtime creates 4096 threads for one region on the machines
+// we build on; 1024 is more than the hardware threads of any machine we target
+// and leaves a wide margin below the system's thread limits.
+inline constexpr int regionThreadBound = 1024;
+
+// The thread count a factory keeps: what it was configured with, within what
+// the runtime can create.
+inline int runnableThreads(int configured) { return std::min(configured, regionThreadBound); }
 
 inline Team currentTeam() { return {omp_get_thread_num(), omp_get_num_threads()}; }
 

@@ -30,11 +30,18 @@ private:
 
 // A sub-request of the given placement; every sub-request passes lockFlag false.
 template <Placement P, typename Factory, typename T>
+std::unique_ptr<Compute<T, P>> makeSubPlan(const Factory& factory, std::size_t rank, const Dim* dims, const Dim* batch,
+                                          const PlanKey* key, const std::shared_ptr<T>& tuning)
+{
+    if constexpr (P == Placement::Inplace) return factory.makeInplace(rank, dims, batch, false, key, tuning);
+    else return factory.makeOoplace(rank, dims, batch, false, key, tuning);
+}
+
+template <Placement P, typename Factory, typename T>
 std::unique_ptr<Compute<T, P>> makeSubPlan(const Factory& factory, std::size_t rank, const Dim* dims, const Dim& batch,
                                           const PlanKey* key, const std::shared_ptr<T>& tuning)
 {
-    if constexpr (P == Placement::Inplace) return factory.makeInplace(rank, dims, &batch, false, key, tuning);
-    else return factory.makeOoplace(rank, dims, &batch, false, key, tuning);
+    return makeSubPlan<P>(factory, rank, dims, &batch, key, tuning);
 }
 
 // The maker of one family of sub-plans that differ only in their batch count:
