@@ -78,6 +78,7 @@ const std::vector<Workload>& workloads()
         {"cc3d_64x64x64_oop", false, false, {64, 64, 64}, 1},
         {"cc3d_256x256x256_ip", false, true, {256, 256, 256}, 1},
         {"cc3d_512x512x64_oop", false, false, {512, 512, 64}, 1},
+        {"rc3d_128x128x128_oop", true, false, {128, 128, 128}, 1},
     };
     return list;
 }

@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "factory/decisions.h"
 #include "parallel_fixtures.h"
+#include "support/harness.h"
+#include "support/layout.h"
 #include "support/recording.h"
 #include "support/subrequests.h"
 
@@ -18,6 +22,19 @@ namespace zun::fft::testing {
 // A 1 KiB L1 and a 64 KiB L2: the rank-3 requests of the plane tests are too
 // large for one thread, and their planes fit in half the L2 in every precision.
 inline Machine planeMachine(int threads) { return Machine{threads, 1, 1, 64}; }
+
+// What the factory's decision makes of a request on `machine`.
+template <typename T, omp::Kind K>
+omp::Strategy planeStrategy(Placement placement, const support::Request& request, const Machine& machine)
+{
+    const auto factory = [&] {
+        if constexpr (K == omp::Kind::Complex) return complexParallel<T>(machine);
+        else return realParallel<T>(machine);
+    }();
+    return omp::classify(K, placement, request.rank, request.dims.data(), &request.batch,
+                         omp::figuresOf(factory->context()))
+        .strategy;
+}
 
 struct Asked {
     const char* op;
@@ -50,6 +67,37 @@ inline void expectAsked(const std::vector<support::FactoryCall>& calls, const st
         EXPECT_EQ(call.keyOffset.value_or(support::none), want.keyOffset);
         EXPECT_EQ(call.tuningIndex.value_or(support::none), want.tuningIndex);
     }
+}
+
+// Refusing any one of the sub-plans a request makes declines the whole
+// request, in both placements, and frees every plan already made.
+template <typename T, typename In, typename Out>
+void expectEveryRefusalDeclines(const Recorded<T, In, Out>& recorded, const std::vector<support::Request>& requests)
+{
+    auto& recorder = *recorded.recorder;
+    for (const support::Request& request : requests) {
+        for (Placement placement : {Placement::Inplace, Placement::Ooplace}) {
+            SCOPED_TRACE(support::describe(request) + ", " + support::name(placement));
+            auto planComesBack = [&] {
+                if (placement == Placement::Inplace)
+                    return support::makePlan<Placement::Inplace>(*recorded.parallel, request) != nullptr;
+                return support::makePlan<Placement::Ooplace>(*recorded.parallel, request) != nullptr;
+            };
+            recorder.declineNothing();
+            recorder.clear();
+            ASSERT_TRUE(planComesBack());
+            std::int64_t makes = 0;
+            for (const support::FactoryCall& call : recorder.calls()) makes += call.makeIndex >= 0;
+            ASSERT_GE(makes, 3);
+            for (std::int64_t k = 0; k < makes; ++k) {
+                recorder.clear();
+                recorder.declineMake(k);
+                EXPECT_FALSE(planComesBack()) << "make call " << k << " refused";
+                EXPECT_EQ(recorder.livePlans(), 0) << "make call " << k << " refused";
+            }
+        }
+    }
+    recorder.declineNothing();
 }
 
 }  // namespace zun::fft::testing

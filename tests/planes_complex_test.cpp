@@ -25,15 +25,6 @@ using support::FactoryCall;
 using support::PlanCall;
 using support::Request;
 
-template <typename T>
-omp::Strategy strategyFor(Placement placement, const Request& request, int threads)
-{
-    const auto factory = complexParallel<T>(planeMachine(threads));
-    return omp::classify(omp::Kind::Complex, placement, request.rank, request.dims.data(), &request.batch,
-                         omp::figuresOf(factory->context()))
-        .strategy;
-}
-
 struct NumericalCase {
     const char* what;
     int threads;
@@ -75,8 +66,11 @@ TYPED_TEST(PlanesComplexNumerical, MatchesTheSerialPlanInAndOutOfPlace)
         SCOPED_TRACE(std::string(c.what) + ": " + support::describe(c.request));
         const auto factory = complexParallel<T>(planeMachine(c.threads));
         const auto packed = [](bool yes) { return yes ? omp::Strategy::PackedPlanes : omp::Strategy::StridedPlanes; };
-        EXPECT_EQ(strategyFor<T>(Placement::Inplace, c.request, c.threads), packed(c.packedInplace));
-        EXPECT_EQ(strategyFor<T>(Placement::Ooplace, c.request, c.threads), packed(c.packedOoplace));
+        const auto strategy = [&](Placement placement) {
+            return planeStrategy<T, omp::Kind::Complex>(placement, c.request, planeMachine(c.threads));
+        };
+        EXPECT_EQ(strategy(Placement::Inplace), packed(c.packedInplace));
+        EXPECT_EQ(strategy(Placement::Ooplace), packed(c.packedOoplace));
 
         const auto inplace = support::makePlan<Placement::Inplace>(*factory, c.request);
         ASSERT_TRUE(inplace);
@@ -300,11 +294,7 @@ TEST(PlanesComplexTuning, NoCallerArrayGivesEveryPlanAnEmptyPointerButTheIndexIs
         ASSERT_TRUE(support::makePlan<Placement::Ooplace>(*recorded.parallel, request));
         EXPECT_EQ(recorded.recorder->calls("tuningIndexInplace").size(), 1u);
         EXPECT_EQ(recorded.recorder->calls("tuningIndexOoplace").size(), 1u);
-        for (const FactoryCall& call : recorded.recorder->calls()) {
-            if (call.makeIndex >= 0) {
-                EXPECT_TRUE(call.tuningEmpty) << call.op;
-            }
-        }
+        support::expectNoTuningPassedOn(recorded.recorder->calls());
     }
 }
 
@@ -417,32 +407,9 @@ TEST(PlanesComplexShape, DescriptionPieceOfThePlaneBlockPlan)
 
 TEST(PlanesComplexDecline, ARefusedSubPlanDeclinesTheRequest)
 {
-    RecordedComplex<float> recorded(planeMachine(4));
-    auto& recorder = recorded.recorder;
-    for (const Request& request : {Request{3, {{8, 0, 0}, {4, 0, 0}, {21, 0, 0}}, {1, 0, 0}},
-                                   Request{3, {{8, 0, 0}, {4, 50, 50}, {21, 0, 0}}, {1, 0, 0}}}) {
-        for (Placement placement : {Placement::Inplace, Placement::Ooplace}) {
-            SCOPED_TRACE(support::describe(request) + ", " + support::name(placement));
-            auto planComesBack = [&] {
-                if (placement == Placement::Inplace)
-                    return support::makePlan<Placement::Inplace>(*recorded.parallel, request) != nullptr;
-                return support::makePlan<Placement::Ooplace>(*recorded.parallel, request) != nullptr;
-            };
-            recorder->declineNothing();
-            recorder->clear();
-            ASSERT_TRUE(planComesBack());
-            std::int64_t makes = 0;
-            for (const FactoryCall& call : recorder->calls()) makes += call.makeIndex >= 0;
-            ASSERT_GE(makes, 3);
-            for (std::int64_t k = 0; k < makes; ++k) {
-                recorder->clear();
-                recorder->declineMake(k);
-                EXPECT_FALSE(planComesBack()) << "make call " << k << " refused";
-                EXPECT_EQ(recorder->livePlans(), 0) << "make call " << k << " refused";
-            }
-        }
-    }
-    recorder->declineNothing();
+    const RecordedComplex<float> recorded(planeMachine(4));
+    expectEveryRefusalDeclines(recorded, {{3, {{8, 0, 0}, {4, 0, 0}, {21, 0, 0}}, {1, 0, 0}},
+                                          {3, {{8, 0, 0}, {4, 50, 50}, {21, 0, 0}}, {1, 0, 0}}});
 }
 
 }  // namespace

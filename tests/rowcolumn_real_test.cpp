@@ -17,6 +17,7 @@
 #include "rowcolumn/omp_ooplace_rc_row_column.h"
 #include "support/harness.h"
 #include "support/recording.h"
+#include "support/roles.h"
 #include "support/subrequests.h"
 
 namespace zun::fft::testing {
@@ -25,6 +26,9 @@ namespace {
 using support::FactoryCall;
 using support::PlanCall;
 using support::Request;
+using support::Role;
+using support::Routed;
+using support::roleOf;
 
 template <typename T, Placement P>
 using RealRowColumn =
@@ -249,28 +253,8 @@ TEST(RowColumnRealRecorded, NoCallerTuningGivesEverySubPlanAnEmptyPointer)
     const Request request = rank2({9, 0, 0}, 20, {1, 0, 0});
     ASSERT_TRUE(makeStrategy<Placement::Inplace>(*factory, request, key)->complete());
     ASSERT_TRUE(makeStrategy<Placement::Ooplace>(*factory, request, key)->complete());
-    for (const FactoryCall& call : recorder->calls()) {
-        if (call.makeIndex >= 0) {
-            EXPECT_TRUE(call.tuningEmpty) << call.op << (call.companion ? " (companion)" : "");
-        }
-    }
+    support::expectNoTuningPassedOn(recorder->calls());
 }
-
-// What a sub-plan is for, from the request that made it.
-enum class Role { Row, Column, BackwardColumn, LastColumn, SplitRow };
-
-Role roleOf(const FactoryCall& made)
-{
-    if (made.op == "makeSplitBackward") return Role::SplitRow;
-    if (!made.companion) return Role::Row;
-    if (made.op == "makeInplace") return Role::Column;
-    return made.dims[0].inStride == 2 ? Role::LastColumn : Role::BackwardColumn;
-}
-
-struct Routed {
-    const char* op;
-    bool getsExtraArg;
-};
 
 struct RoutingCase {
     const char* what;
@@ -283,15 +267,15 @@ struct RoutingCase {
 // always executed in mode 0.
 const RoutingCase routingCases[] = {
     {"in place forward", Placement::Inplace, true,
-     {{Role::Row, {"forwardWithArg", true}}, {Role::Column, {"forward", false}}}},
+     {{Role::Innermost, {"forwardWithArg", true}}, {Role::Column, {"forward", false}}}},
     {"in place backward", Placement::Inplace, false,
-     {{Role::Column, {"backwardWithArg", true}}, {Role::Row, {"backward", false}}}},
+     {{Role::Column, {"backwardWithArg", true}}, {Role::Innermost, {"backward", false}}}},
     {"out of place forward", Placement::Ooplace, true,
-     {{Role::Row, {"forwardWithArg", true}}, {Role::Column, {"forward", false}}}},
+     {{Role::Innermost, {"forwardWithArg", true}}, {Role::Column, {"forward", false}}}},
     {"out of place backward", Placement::Ooplace, false,
      {{Role::BackwardColumn, {"backwardWithArg", true}},
       {Role::LastColumn, {"backwardWithArg", true}},
-      {Role::SplitRow, {"execute", false}}}},
+      {Role::Split, {"execute", false}}}},
 };
 
 // Float, two transforms, one outer and four inner threads. 23 rows: thread 0
@@ -367,7 +351,7 @@ private:
                 EXPECT_EQ(call.arrays[1].region, workRegion);
                 EXPECT_EQ(call.arrays[1].offset, slices);
             }
-            if (role == Role::SplitRow) {
+            if (role == Role::Split) {
                 EXPECT_EQ(call.value, 0);
                 const std::int64_t row = call.arrays[0].offset % (rows * realRow) / realRow;
                 EXPECT_EQ(call.arrays[1].region, workRegion);

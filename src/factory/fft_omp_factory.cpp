@@ -32,13 +32,8 @@ std::unique_ptr<Compute<T, P>> build(const StrategyContext<T, K>& context, const
     case Strategy::GroupedBatch: return makeBatch<T, K, P>(context, request, decision.grain, true);
     case Strategy::RowColumn:
         return makeRowColumn<T, K, P>(context, request, static_cast<std::uint64_t>(decision.transformReals));
-    // Real planes run serially until their strategies exist.
-    case Strategy::PackedPlanes:
-        if constexpr (K == Kind::Complex) return makePlanes<T, K, P>(context, request, true);
-        else return serial();
-    case Strategy::StridedPlanes:
-        if constexpr (K == Kind::Complex) return makePlanes<T, K, P>(context, request, false);
-        else return serial();
+    case Strategy::PackedPlanes: return makePlanes<T, K, P>(context, request, true);
+    case Strategy::StridedPlanes: return makePlanes<T, K, P>(context, request, false);
     case Strategy::PackedPlaneTeams: return makePlaneTeams<T, K, P>(context, request, true);
     case Strategy::StridedPlaneTeams: return makePlaneTeams<T, K, P>(context, request, false);
     // Rank 4 and higher run serially until their strategies exist.

@@ -51,7 +51,8 @@ template <typename T>
 std::string describeNested(const char* name, std::int64_t rows, const std::string& sizes, std::int64_t howmany,
                            int outerThreads, int innerThreads)
 {
-    return describeTeams<T>(name, rows, sizes, howmany, std::to_string(outerThreads) + "/" + std::to_string(innerThreads));
+    return describeTeams<T>(name, rows, sizes, howmany,
+                            std::to_string(outerThreads) + "/" + std::to_string(innerThreads));
 }
 
 // Strategies on one flat team: its size.

@@ -45,12 +45,9 @@ public:
     void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
         const ColumnPlan& rowPlan = P == Placement::Ooplace && call.isForward() ? *firstDimPlanOut : *firstDimPlanIn;
-        const Spacing rowsApart = this->shape.writtenRows(call);
         this->runTransforms(call, arrays, workBuffer, [&](const Call& rows, const Team& team,
                                                           const Arrays<T, Placement::Inplace>& written, T* slice) {
-            const Share share = splitRange(this->shape.rows, team.size, team.thread, 1);
-            for (std::int64_t row = share.begin; row < share.end; ++row)
-                invoke(rowPlan, rows, rowsApart.item(written, row), slice);
+            this->rowPass(rowPlan, rows, team, written, slice);
         });
     }
 

@@ -132,7 +132,7 @@ protected:
 
     // Every thread of the team runs every transform: its share of the planes,
     // the barrier, then firstAxis(call, team, written transform, slice), in
-    // the order of planePasses. Slices start at the start of `slices`.
+    // the order of planePasses. The slices start at `slices`.
     template <typename FirstAxis>
     void runTransforms(const Call& call, const Arrays<T, P>& arrays, T* slices, FirstAxis&& firstAxis) const
     {
@@ -146,6 +146,18 @@ protected:
                 [&](const Call& rest) { firstAxis(rest, team, written(transform), slice); });
         });
     }
+
+    // One first-axis call per row of the thread's share, on the written array.
+    void rowPass(const InplaceCompute<T>& rowPlan, const Call& call, const Team& team,
+                 const Arrays<T, Placement::Inplace>& written, T* slice) const
+    {
+        const Spacing rowsApart = shape.writtenRows(call);
+        const Share rows = rowShare(team);
+        for (std::int64_t row = rows.begin; row < rows.end; ++row)
+            invoke(rowPlan, call, rowsApart.item(written, row), slice);
+    }
+
+    Share rowShare(const Team& team) const { return splitRange(shape.rows, team.size, team.thread, 1); }
 
     PlaneShape shape;
     Work work;

@@ -54,4 +54,14 @@ inline void expectRequests(const std::vector<FactoryCall>& calls, const std::vec
     }
 }
 
+// With no caller tuning array, every plan made got an empty tuning pointer.
+inline void expectNoTuningPassedOn(const std::vector<FactoryCall>& calls)
+{
+    for (const FactoryCall& call : calls) {
+        if (call.makeIndex >= 0) {
+            EXPECT_TRUE(call.tuningEmpty) << call.op << (call.companion ? " (companion)" : "");
+        }
+    }
+}
+
 }  // namespace zun::fft::support
