@@ -55,8 +55,8 @@ const char* variantName(Variant variant)
     return "?";
 }
 
-// Real workloads are real to complex and out of place; complex ones may be
-// either. All layouts are packed, the same for the three variants.
+// Real workloads are real to complex, in place on padded rows or out of place;
+// complex ones either. All layouts are packed, the same for the three variants.
 struct Workload {
     const char* name;
     bool real;
@@ -79,6 +79,10 @@ const std::vector<Workload>& workloads()
         {"cc3d_256x256x256_ip", false, true, {256, 256, 256}, 1},
         {"cc3d_512x512x64_oop", false, false, {512, 512, 64}, 1},
         {"rc3d_128x128x128_oop", true, false, {128, 128, 128}, 1},
+        {"cc4d_32x32x32x32_ip", false, true, {32, 32, 32, 32}, 1},
+        {"cc5d_16x16x16x16x16_oop", false, false, {16, 16, 16, 16, 16}, 1},
+        {"rc4d_32x32x32x32_ip", true, true, {32, 32, 32, 32}, 1},
+        {"rc4d_32x32x32x32_oop", true, false, {32, 32, 32, 32}, 1},
     };
     return list;
 }
@@ -90,17 +94,20 @@ std::int64_t pointsPerTransform(const Workload& w)
     return points;
 }
 
-std::int64_t inputRealsPerTransform(const Workload& w)
-{
-    return (w.real ? 1 : 2) * pointsPerTransform(w);
-}
-
 // A real transform keeps N/2+1 complex values of each innermost row.
+std::int64_t halfRowReals(const Workload& w) { return (w.sizes.back() / 2 + 1) * 2; }
+
 std::int64_t outputRealsPerTransform(const Workload& w)
 {
     if (!w.real) return 2 * pointsPerTransform(w);
-    const std::int64_t last = w.sizes.back();
-    return pointsPerTransform(w) / last * (last / 2 + 1) * 2;
+    return pointsPerTransform(w) / w.sizes.back() * halfRowReals(w);
+}
+
+// In place, real rows are padded to hold their complex halves.
+std::int64_t inputRealsPerTransform(const Workload& w)
+{
+    if (w.real && w.inplace) return outputRealsPerTransform(w);
+    return (w.real ? 1 : 2) * pointsPerTransform(w);
 }
 
 // Aligned so that the core library and FFTW run their SIMD plans on it.
@@ -144,9 +151,10 @@ struct FftwApi<double> {
                                   reinterpret_cast<fftw_complex*>(out), nullptr, 1, outDistance, FFTW_FORWARD,
                                   FFTW_MEASURE);
     }
-    static Plan planR2c(int rank, const int* n, int howmany, double* in, int inDistance, double* out, int outDistance)
+    static Plan planR2c(int rank, const int* n, const int* inEmbed, int howmany, double* in, int inDistance, double* out,
+                        int outDistance)
     {
-        return fftw_plan_many_dft_r2c(rank, n, howmany, in, nullptr, 1, inDistance,
+        return fftw_plan_many_dft_r2c(rank, n, howmany, in, inEmbed, 1, inDistance,
                                       reinterpret_cast<fftw_complex*>(out), nullptr, 1, outDistance, FFTW_MEASURE);
     }
     static void execute(Plan plan) { fftw_execute(plan); }
@@ -163,9 +171,10 @@ struct FftwApi<float> {
                                    reinterpret_cast<fftwf_complex*>(out), nullptr, 1, outDistance, FFTW_FORWARD,
                                    FFTW_MEASURE);
     }
-    static Plan planR2c(int rank, const int* n, int howmany, float* in, int inDistance, float* out, int outDistance)
+    static Plan planR2c(int rank, const int* n, const int* inEmbed, int howmany, float* in, int inDistance, float* out,
+                        int outDistance)
     {
-        return fftwf_plan_many_dft_r2c(rank, n, howmany, in, nullptr, 1, inDistance,
+        return fftwf_plan_many_dft_r2c(rank, n, howmany, in, inEmbed, 1, inDistance,
                                        reinterpret_cast<fftwf_complex*>(out), nullptr, 1, outDistance, FFTW_MEASURE);
     }
     static void execute(Plan plan) { fftwf_execute(plan); }
@@ -196,9 +205,14 @@ Transformer makeFftwTransformer(const Workload& w, T* input, T* output, int thre
     const int howmany = static_cast<int>(w.count);
     const int inDistance = static_cast<int>(inputRealsPerTransform(w) / (w.real ? 1 : 2));
     const int outDistance = static_cast<int>(outputRealsPerTransform(w) / 2);
+    // In place the real rows are laid out with the padded row length.
+    std::vector<int> inEmbed = n;
+    inEmbed.back() = static_cast<int>(halfRowReals(w));
     Api::planWithThreads(threads);
-    typename Api::Plan raw = w.real ? Api::planR2c(rank, n.data(), howmany, input, inDistance, output, outDistance)
-                                    : Api::planDft(rank, n.data(), howmany, input, inDistance, output, outDistance);
+    typename Api::Plan raw =
+        w.real ? Api::planR2c(rank, n.data(), w.inplace ? inEmbed.data() : nullptr, howmany, input, inDistance, output,
+                              outDistance)
+               : Api::planDft(rank, n.data(), howmany, input, inDistance, output, outDistance);
     Api::planWithThreads(1);
     if (!raw) return {};
     const std::shared_ptr<std::remove_pointer_t<typename Api::Plan>> plan(raw, Api::destroy);

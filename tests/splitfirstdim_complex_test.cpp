@@ -1,0 +1,90 @@
+// The complex split-first-dimension strategies (rank 4 and more): results
+// against the serial plan of the whole request, the plans they ask for, and
+// the tuning lock over the whole recursive tree.
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <string>
+
+#include "factory/decisions.h"
+#include "parallel_fixtures.h"
+#include "support/harness.h"
+#include "support/recording.h"
+
+namespace zun::fft::testing {
+namespace {
+
+using support::Request;
+
+// Caches of 1 KiB send every rank-4 request below past the serial and batch
+// branches; the rest requests then reach batches, splits again, or rank-3
+// strategies.
+const Machine splitMachine{4, 2, 1, 1, 1};
+
+struct NumericalCase {
+    const char* what;
+    Request request;
+    omp::Strategy inplace;
+    omp::Strategy ooplace;
+};
+
+constexpr auto Packed = omp::Strategy::PackedSplitFirstDim;
+constexpr auto Strided = omp::Strategy::StridedSplitFirstDim;
+
+const NumericalCase numericalCases[] = {
+    {"packed, rank 4", {4, {{3, 0, 0}, {4, 0, 0}, {5, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Packed, Packed},
+    {"packed, small rest: a batch of 16 rank-3 transforms",
+     {4, {{16, 0, 0}, {2, 0, 0}, {2, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Packed, Packed},
+    {"packed, N0 = 1, two transforms", {4, {{1, 0, 0}, {4, 0, 0}, {4, 0, 0}, {16, 0, 0}}, {2, 0, 0}}, Packed, Packed},
+    {"packed, strided first axis, explicit distances",
+     {4, {{3, 336, 352}, {4, 0, 0}, {5, 0, 0}, {8, 0, 0}}, {2, 1100, 1150}}, Packed, Packed},
+    {"packed, rank 5: a split inside a split",
+     {5, {{2, 0, 0}, {3, 0, 0}, {4, 0, 0}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Packed, Packed},
+    {"packed, explicit packed strides", {4, {{3, 0, 0}, {4, 128, 0}, {4, 32, 0}, {16, 2, 2}}, {0, 0, 0}}, Packed,
+     Packed},
+    {"strided, gaps between rows", {4, {{3, 0, 0}, {4, 0, 0}, {5, 22, 26}, {8, 0, 0}}, {1, 0, 0}}, Strided, Strided},
+    {"strided, N1 smaller than the team, explicit distances",
+     {4, {{6, 0, 0}, {2, 150, 170}, {4, 0, 0}, {8, 0, 0}}, {3, 1900, 2100}}, Strided, Strided},
+    {"strided, N0 = 1", {4, {{1, 0, 0}, {4, 300, 0}, {8, 0, 0}, {16, 0, 0}}, {2, 0, 0}}, Strided, Strided},
+    {"strided, rank 5 over a strided rest",
+     {5, {{2, 0, 0}, {3, 0, 0}, {2, 140, 150}, {8, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Strided, Strided},
+    {"in place outStride set: strided in place, packed out of place",
+     {4, {{3, 0, 0}, {4, 0, 0}, {5, 0, 16}, {8, 0, 0}}, {1, 0, 0}}, Strided, Packed},
+};
+
+template <typename Precision>
+class SplitFirstDimComplexNumerical : public ::testing::Test {
+protected:
+    using T = typename Precision::Real;
+
+    template <Placement P>
+    void check(const NumericalCase& c, omp::Strategy expected)
+    {
+        SCOPED_TRACE(std::string(c.what) + ", " + support::name(P) + ": " + support::describe(c.request));
+        const Request& request = c.request;
+        const auto decision = omp::classify(omp::Kind::Complex, P, request.rank, request.dims.data(), &request.batch,
+                                            omp::figuresOf(*factory));
+        ASSERT_EQ(decision.strategy, expected) << omp::strategyName(decision.strategy);
+        auto plan = support::makePlan<P>(*factory, request);
+        ASSERT_TRUE(plan);
+        const std::string prefix = P == Placement::Inplace ? "OmpInplaceCC<" : "OmpOoplaceCC<";
+        EXPECT_EQ(plan->toString().rfind(prefix, 0), 0u) << plan->toString();
+        EXPECT_TRUE(support::checkPlanWithArg(request, *plan, *reference));
+    }
+
+    const std::unique_ptr<Parallel<ComplexFactory<T>>> factory = complexParallel<T>(splitMachine);
+    const std::unique_ptr<ComplexFactory<T>> reference = makePlannerFactory<T, std::complex<T>, std::complex<T>>();
+};
+
+TYPED_TEST_SUITE(SplitFirstDimComplexNumerical, support::AllPrecisions, support::PrecisionNames);
+
+TYPED_TEST(SplitFirstDimComplexNumerical, MatchesTheSerialPlanInAndOutOfPlace)
+{
+    for (const NumericalCase& c : numericalCases) {
+        this->template check<Placement::Inplace>(c, c.inplace);
+        this->template check<Placement::Ooplace>(c, c.ooplace);
+    }
+}
+
+}  // namespace
+}  // namespace zun::fft::testing
