@@ -151,8 +151,8 @@ struct FftwApi<double> {
                                   reinterpret_cast<fftw_complex*>(out), nullptr, 1, outDistance, FFTW_FORWARD,
                                   FFTW_MEASURE);
     }
-    static Plan planR2c(int rank, const int* n, const int* inEmbed, int howmany, double* in, int inDistance, double* out,
-                        int outDistance)
+    static Plan planR2c(int rank, const int* n, const int* inEmbed, int howmany, double* in, int inDistance,
+                        double* out, int outDistance)
     {
         return fftw_plan_many_dft_r2c(rank, n, howmany, in, inEmbed, 1, inDistance,
                                       reinterpret_cast<fftw_complex*>(out), nullptr, 1, outDistance, FFTW_MEASURE);

@@ -17,7 +17,8 @@ using support::Request;
 
 std::shared_ptr<float> tuningStartingWith(float first)
 {
-    return std::shared_ptr<float>(new float[4]{first, 0, 0, 0}, std::default_delete<float[]>());
+    // Room for the entries that the keys of every rank below name.
+    return std::shared_ptr<float>(new float[8]{first, 0, 0, 0, 0, 0, 0, 0}, std::default_delete<float[]>());
 }
 
 const Machine smallCaches{4, 1, 1, 1, 1};
@@ -36,6 +37,9 @@ const LockCase complexCases[] = {
     {"grouped batch", {1, {{64, 6, 0}}, {40, 0, 0}}, true, false},
     {"row/column", {2, {{16, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, true, true},
     {"rank 3 (serial for now)", {3, {{4, 0, 0}, {8, 0, 0}, {16, 0, 0}}, {1, 0, 0}}, true, true},
+    {"rank 4: split over a batch", {4, {{4, 0, 0}, {2, 0, 0}, {2, 0, 0}, {16, 0, 0}}, {1, 0, 0}}, true, true},
+    {"rank 5: a split inside a split", {5, {{2, 0, 0}, {3, 0, 0}, {4, 0, 0}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, true,
+     true},
     {"pass-through", {1, {{64, 0, 0}}, {-1, 0, 0}}, false, true},
     {"declined", {2, {{64, 0, 0}, {1, 0, 0}}, {1, 0, 0}}, false, true},
 };

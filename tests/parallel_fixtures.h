@@ -90,6 +90,41 @@ inline bool tuningMutexFree()
     return free;
 }
 
+// A strategy context whose requests to the parallel factory itself pass
+// through a second recorder, `reentered`: a strategy built on it shows both
+// what it asks of the wrapped planner and what it asks of the parallel factory.
+template <typename T, omp::Kind K>
+struct ReenteringContext {
+    using F = omp::FactoryOf<T, K>;
+    using In = typename F::Input;
+    using Out = typename F::Output;
+
+    Recorded<T, In, Out> recorded;
+    std::shared_ptr<support::Recorder<T>> reentered = std::make_shared<support::Recorder<T>>();
+    support::RecordingFactoryBase<T, In, Out, F> parallelView;
+    omp::StrategyContext<T, K> context;
+
+    ReenteringContext(const Machine& machine, const PlanKey* key)
+        : recorded(machine), parallelView(*recorded.parallel, reentered, false), context(reentering(*recorded.parallel))
+    {
+        recorded.recorder->registerKey(key);
+        reentered->registerKey(key);
+    }
+
+    void registerTuning(const T* tuning)
+    {
+        recorded.recorder->registerTuning(tuning);
+        reentered->registerTuning(tuning);
+    }
+
+private:
+    omp::StrategyContext<T, K> reentering(const Parallel<F>& factory) const
+    {
+        const omp::StrategyContext<T, K> own = factory.context();
+        return {own.inner, parallelView, own.threads, own.packages, own.activeLevels, own.caches};
+    }
+};
+
 template <typename T>
 using RecordedComplex = Recorded<T, std::complex<T>, std::complex<T>>;
 template <typename T>

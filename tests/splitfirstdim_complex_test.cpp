@@ -1,15 +1,14 @@
-// The complex split-first-dimension strategies (rank 4 and more): results
-// against the serial plan of the whole request, the plans they ask for, and
-// the tuning lock over the whole recursive tree.
+// The complex split-first-dimension strategies (rank 4 and more) as the
+// factory chooses them: results against the serial plan of the whole request.
 #include <gtest/gtest.h>
 
 #include <complex>
+#include <memory>
 #include <string>
 
 #include "factory/decisions.h"
 #include "parallel_fixtures.h"
 #include "support/harness.h"
-#include "support/recording.h"
 
 namespace zun::fft::testing {
 namespace {
@@ -63,7 +62,7 @@ protected:
         SCOPED_TRACE(std::string(c.what) + ", " + support::name(P) + ": " + support::describe(c.request));
         const Request& request = c.request;
         const auto decision = omp::classify(omp::Kind::Complex, P, request.rank, request.dims.data(), &request.batch,
-                                            omp::figuresOf(*factory));
+                                            omp::figuresOf(factory->context()));
         ASSERT_EQ(decision.strategy, expected) << omp::strategyName(decision.strategy);
         auto plan = support::makePlan<P>(*factory, request);
         ASSERT_TRUE(plan);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "splitfirstdim/lines.h"
+#include "splitfirstdim/split_first_dim.h"
 
 namespace zun::fft::omp {
 namespace {
@@ -95,6 +96,19 @@ TEST(LineWalk, ThreadsShareTheLinesByAxis1Index)
         for (std::int64_t line = 0; line < 12; ++line) expected.push_back(8 * line);
         EXPECT_EQ(all, expected);
     }
+}
+
+// The axis-0 team is the rest plan's; a rest plan reporting no thread at all
+// still leaves one to run the pass (the count sizes the region and the buffer).
+TEST(LineWalk, TeamOfTheRestPlan)
+{
+    struct Reporting {
+        int threads;
+        int threadCount() const { return threads; }
+    };
+    EXPECT_EQ(restTeam(Reporting{3}), 3);
+    EXPECT_EQ(restTeam(Reporting{0}), 1);
+    EXPECT_EQ(restTeam(Reporting{-2}), 1);
 }
 
 }  // namespace

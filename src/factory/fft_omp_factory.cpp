@@ -8,6 +8,7 @@
 #include "planes/make_planes.h"
 #include "planeteams/make_plane_teams.h"
 #include "rowcolumn/make_row_column.h"
+#include "splitfirstdim/make_split_first_dim.h"
 
 namespace zun::fft::omp {
 namespace {
@@ -36,9 +37,8 @@ std::unique_ptr<Compute<T, P>> build(const StrategyContext<T, K>& context, const
     case Strategy::StridedPlanes: return makePlanes<T, K, P>(context, request, false);
     case Strategy::PackedPlaneTeams: return makePlaneTeams<T, K, P>(context, request, true);
     case Strategy::StridedPlaneTeams: return makePlaneTeams<T, K, P>(context, request, false);
-    // Rank 4 and higher run serially until their strategies exist.
-    case Strategy::PackedSplitFirstDim:
-    case Strategy::StridedSplitFirstDim: return serial();
+    case Strategy::PackedSplitFirstDim: return makeSplitFirstDim<T, K, P>(context, request, true);
+    case Strategy::StridedSplitFirstDim: return makeSplitFirstDim<T, K, P>(context, request, false);
     }
     return nullptr;
 }

@@ -36,6 +36,18 @@ inline std::string sizesBetweenParenAndCount(const std::string& description)
     return description.substr(start, std::min<std::uint64_t>(length, description.size() - start));
 }
 
+// The piece of a sub-plan description from just after its last '(' (its
+// start when it has none) to just before the last `marker` (its end when the
+// marker does not occur); empty when that marker stands before the start.
+inline std::string pieceBefore(const std::string& description, const std::string& marker)
+{
+    const std::size_t open = description.rfind('(');
+    const std::size_t start = open == std::string::npos ? 0 : open + 1;
+    const std::size_t found = description.rfind(marker);
+    const std::size_t end = found == std::string::npos ? description.size() : found;
+    return end > start ? description.substr(start, end - start) : std::string();
+}
+
 // "Name<floatNN_t>(ROWSxSIZES_bCOUNT/TEAMS)": the description of the
 // strategies, TEAMS being their team sizes.
 template <typename T>

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "parallel/calls.h"
 #include "parallel/partition.h"
 #include "parallel/records.h"
 #include "parallel/regions.h"
@@ -63,14 +64,35 @@ void forEachLine(const Dim* first, const Dim* last, const LineOffsets& at, Visit
 // One thread's part of an axis-0 pass: the lines are dealt out by their axis-1
 // index over the team that actually runs, and each thread walks every line
 // of axes 2 to n-2 below its own indices, in order.
+inline Share ownAxis1(const std::vector<Dim>& middle, const Team& team)
+{
+    return splitRange(middle.front().size, team.size, team.thread, 1);
+}
+
 template <typename Visit>
 void forEachOwnLine(const std::vector<Dim>& middle, const Team& team, Visit&& visit)
 {
     const Dim& axis1 = middle.front();
-    const Share share = splitRange(axis1.size, team.size, team.thread, 1);
+    const Share share = ownAxis1(middle, team);
     for (std::int64_t i = share.begin; i < share.end; ++i)
-        forEachLine(middle.data() + 1, middle.data() + middle.size(), LineOffsets{i * axis1.inStride, i * axis1.outStride},
-                    visit);
+        forEachLine(middle.data() + 1, middle.data() + middle.size(),
+                    LineOffsets{i * axis1.inStride, i * axis1.outStride}, visit);
+}
+
+// The axis-0 pass of a strided strategy: one team of `slices.threads()` with
+// no binding request; each thread calls the in-place column `plan` on its own
+// lines of `data`, whose strides are those of the `outLayout` fields or not,
+// with its slice counted from `sliceBase`.
+template <typename T, typename Slices>
+void linePass(const std::vector<Dim>& middle, const Slices& slices, const InplaceCompute<T>& plan, const Call& call,
+              T* data, bool outLayout, T* sliceBase)
+{
+    unboundRegion(slices.threads(), [&](const Team& team) {
+        T* slice = slices.slice(sliceBase, team);
+        forEachOwnLine(middle, team, [&](const LineOffsets& line) {
+            invoke(plan, call, Arrays<T, Placement::Inplace>{data + line.of(outLayout)}, slice);
+        });
+    });
 }
 
 }  // namespace zun::fft::omp
