@@ -85,5 +85,46 @@ TYPED_TEST(SplitFirstDimComplexNumerical, MatchesTheSerialPlanInAndOutOfPlace)
     }
 }
 
+// The rest plan is whatever the factory makes of axes 1 to n-1 with the first
+// axis as batch: every kind of strategy of that rank may run under a split.
+TEST(SplitFirstDimComplexNumerical, RestPlansOfEveryKind)
+{
+    using omp::Strategy;
+    struct Case {
+        Request request;
+        Strategy split;
+        Strategy rest;
+    };
+    const Case cases[] = {
+        {{4, {{16, 0, 0}, {2, 0, 0}, {2, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Packed, Strategy::PlainBatch},
+        {{4, {{3, 0, 0}, {4, 0, 0}, {5, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Packed, Strategy::PackedPlanes},
+        {{4, {{3, 0, 0}, {4, 0, 0}, {5, 22, 26}, {8, 0, 0}}, {1, 0, 0}}, Strided, Strategy::StridedPlanes},
+        {{4, {{3, 0, 0}, {2, 0, 0}, {8, 0, 0}, {16, 0, 0}}, {2, 0, 0}}, Packed, Strategy::PackedPlaneTeams},
+        {{4, {{3, 0, 0}, {2, 0, 0}, {8, 40, 44}, {16, 0, 0}}, {1, 0, 0}}, Strided, Strategy::StridedPlaneTeams},
+        {{5, {{2, 0, 0}, {3, 0, 0}, {4, 0, 0}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Packed, Packed},
+    };
+    auto factory = complexParallel<float>(splitMachine);
+    auto reference = makePlannerFactory<float, std::complex<float>, std::complex<float>>();
+    const auto figures = omp::figuresOf(factory->context());
+    for (const Case& c : cases) {
+        const Request& request = c.request;
+        for (const Placement placement : {Placement::Inplace, Placement::Ooplace}) {
+            SCOPED_TRACE(support::describe(request) + ", " + support::name(placement));
+            const Dim* dims = request.dims.data();
+            EXPECT_EQ(omp::classify(omp::Kind::Complex, placement, request.rank, dims, &request.batch, figures).strategy,
+                      c.split);
+            EXPECT_EQ(omp::classify(omp::Kind::Complex, placement, request.rank - 1, dims + 1, dims, figures).strategy,
+                      c.rest);
+            if (placement == Placement::Inplace) {
+                EXPECT_TRUE(support::checkPlanWithArg(request, *support::makePlan<Placement::Inplace>(*factory, request),
+                                                      *reference));
+            } else {
+                EXPECT_TRUE(support::checkPlanWithArg(request, *support::makePlan<Placement::Ooplace>(*factory, request),
+                                                      *reference));
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zun::fft::testing
