@@ -83,6 +83,8 @@ const std::vector<Workload>& workloads()
         {"cc5d_16x16x16x16x16_oop", false, false, {16, 16, 16, 16, 16}, 1},
         {"rc4d_32x32x32x32_ip", true, true, {32, 32, 32, 32}, 1},
         {"rc4d_32x32x32x32_oop", true, false, {32, 32, 32, 32}, 1},
+        {"rc3d_256x256x256_ip", true, true, {256, 256, 256}, 1},
+        {"rc3d_512x512x64_oop", true, false, {512, 512, 64}, 1},
     };
     return list;
 }

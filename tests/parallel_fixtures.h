@@ -4,6 +4,8 @@
 
 #include <zun/fft/omp/factory.h>
 
+#include <omp.h>
+
 #include <complex>
 #include <memory>
 #include <thread>
@@ -52,6 +54,17 @@ auto contextAtLevels(const Parallel<F>& parallel, int levels)
     context.activeLevels = levels;
     return context;
 }
+
+// The runtime's limit of active levels for as long as the object lives: for
+// running a plan where fewer levels are active than when it was made.
+class ActiveLevels {
+public:
+    explicit ActiveLevels(int levels) : saved_(omp_get_max_active_levels()) { omp_set_max_active_levels(levels); }
+    ~ActiveLevels() { omp_set_max_active_levels(saved_); }
+
+private:
+    int saved_;
+};
 
 template <typename T>
 std::unique_ptr<Parallel<ComplexFactory<T>>> complexParallel(const Machine& machine)

@@ -2,7 +2,6 @@
 // one and two active levels, the sub-plans they ask for, and which calls
 // receive the extra argument.
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <complex>
 #include <map>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "parallel_fixtures.h"
+#include "planeteams_fixtures.h"
 #include "planeteams/omp_cc_plane_teams.h"
 #include "support/harness.h"
 #include "support/recording.h"
@@ -21,13 +21,6 @@ namespace {
 
 using support::FactoryCall;
 using support::Request;
-
-// Tiny L1 and L2 figures send every rank-3 request below to a plane-team
-// strategy. With two active levels, the first machine runs two outer threads
-// (one per package, no plane fits in its L3) of two, the second six outer
-// threads of one, more than most requests have planes.
-const Machine twoPackages{4, 2, 1, 1, 1};
-const Machine manyPlanesInL3{6, 1, 1, 1, 64};
 
 struct ComplexCase {
     const char* what;
@@ -97,16 +90,6 @@ TYPED_TEST(PlaneTeamsComplexNumerical, MatchesTheSerialPlanInAndOutOfPlace)
     }
 }
 
-// The runtime's nesting limit as the constructors read it, restored after.
-class ActiveLevels {
-public:
-    explicit ActiveLevels(int levels) : saved_(omp_get_max_active_levels()) { omp_set_max_active_levels(levels); }
-    ~ActiveLevels() { omp_set_max_active_levels(saved_); }
-
-private:
-    int saved_;
-};
-
 // Team sizes are fixed when a plan is made: one made for two outer threads
 // still covers everything when the runtime then runs each inner team on one.
 TYPED_TEST(PlaneTeamsComplexNumerical, MadeForTwoLevelsRunsOnOne)
@@ -135,38 +118,13 @@ TYPED_TEST(PlaneTeamsComplexNumerical, MadeForTwoLevelsRunsOnOne)
 
 using support::ExpectedRequest;
 
-// A key whose first record is longer than the others: records 1 and 2 start
-// at words 3 and 5, and name tuning entries 2 and 3.
-const std::vector<PlanKey> unevenKey{0x102, 7, 9, 0x101, 2, 0x101, 3};
-constexpr std::ptrdiff_t rowRecord = 5;
-constexpr std::ptrdiff_t columnRecord = 3;
-constexpr std::ptrdiff_t callersPointer = 0;
-constexpr std::ptrdiff_t columnEntry = 3;    // named by the row record
-constexpr std::ptrdiff_t firstDimEntry = 2;  // named by the column record
-
-std::vector<FactoryCall> madeCalls(const support::Recorder<float>& recorder)
-{
-    std::vector<FactoryCall> made;
-    for (const FactoryCall& call : recorder.calls())
-        if (call.op.rfind("make", 0) == 0) made.push_back(call);
-    return made;
-}
-
 // Float, one outer thread of four.
-class PlaneTeamsComplexRecorded : public ::testing::Test {
+class PlaneTeamsComplexRecorded : public PlaneTeamsRecordedFixture<RecordedComplex<float>> {
 protected:
-    void SetUp() override
-    {
-        recorder->registerKey(unevenKey.data());
-        recorder->registerTuning(tuning.get());
-    }
-
     template <typename Strategy>
     std::unique_ptr<Strategy> make(const Request& request, const std::shared_ptr<float>& callersTuning)
     {
-        recorder->clear();
-        return std::make_unique<Strategy>(contextAtLevels(*recorded.parallel, 1), request.dims.data(), request.batch,
-                                          unevenKey.data(), callersTuning);
+        return PlaneTeamsRecordedFixture::make<Strategy>(request.dims.data(), request.batch, callersTuning);
     }
 
     template <typename Strategy>
@@ -174,25 +132,6 @@ protected:
     {
         return make<Strategy>(request, tuning);
     }
-
-    void expectTuningIndices(const char* op, std::size_t count)
-    {
-        const auto indices = recorder->calls(op);
-        ASSERT_EQ(indices.size(), count);
-        EXPECT_EQ(indices[0].rank, 1u);
-        EXPECT_EQ(indices[0].keyOffset, rowRecord);
-        if (count == 2) {
-            EXPECT_EQ(indices[1].rank, 2u);
-            EXPECT_EQ(indices[1].keyOffset, columnRecord);
-        }
-        // Tuning mode reaches the entries of both outer axes.
-        EXPECT_EQ(tuning.get()[columnEntry], -1.0f);
-        EXPECT_EQ(tuning.get()[firstDimEntry], count == 2 ? -1.0f : 0.0f);
-    }
-
-    RecordedComplex<float> recorded{Machine{4, 1, 1, 1, 1}};
-    const std::shared_ptr<support::Recorder<float>>& recorder = recorded.recorder;
-    const std::shared_ptr<float> tuning{new float[4]{-1, 0, 0, 0}, std::default_delete<float[]>()};
 };
 
 TEST_F(PlaneTeamsComplexRecorded, PackedInPlace)
@@ -201,7 +140,7 @@ TEST_F(PlaneTeamsComplexRecorded, PackedInPlace)
     ASSERT_TRUE(plan->complete());
     EXPECT_EQ(plan->toString(), "OmpInplaceCC<float32_t>(5x12x20_b1/1/4)");
     expectTuningIndices("tuningIndexInplace", 2);
-    support::expectRequests(madeCalls(*recorder),
+    support::expectRequests(requestsOf(*recorder),
                             {
                                 {"makeInplace", false, {20, 2, 0}, {3, 40, 0}, rowRecord, callersPointer},
                                 {"makeInplace", false, {20, 2, 0}, {1, 40, 0}, rowRecord, callersPointer},
@@ -221,7 +160,7 @@ TEST_F(PlaneTeamsComplexRecorded, PackedOutOfPlace)
     ASSERT_TRUE(plan->complete());
     EXPECT_EQ(plan->toString(), "OmpOoplaceCC<float32_t>(5x13x20_b1/1/4)");
     expectTuningIndices("tuningIndexOoplace", 2);
-    support::expectRequests(madeCalls(*recorder),
+    support::expectRequests(requestsOf(*recorder),
                             {
                                 {"makeOoplace", false, {20, 2, 2}, {3, 40, 40}, rowRecord, callersPointer},
                                 {"makeOoplace", false, {20, 2, 2}, {1, 40, 40}, rowRecord, callersPointer},
@@ -245,7 +184,7 @@ TEST_F(PlaneTeamsComplexRecorded, StridedInPlaceWithAsManyPlanesAsRows)
     ASSERT_TRUE(plan->complete());
     EXPECT_EQ(plan->toString(), "OmpInplaceCC<float32_t>(12x12x20_b3/1/4)");
     expectTuningIndices("tuningIndexInplace", 1);
-    support::expectRequests(madeCalls(*recorder),
+    support::expectRequests(requestsOf(*recorder),
                             {
                                 {"makeInplace", false, {20, 2, 0}, {3, 48, 0}, rowRecord, callersPointer},
                                 {"makeInplace", false, {20, 2, 0}, {1, 48, 0}, rowRecord, callersPointer},
@@ -263,7 +202,7 @@ TEST_F(PlaneTeamsComplexRecorded, StridedOutOfPlace)
     ASSERT_TRUE(plan->complete());
     EXPECT_EQ(plan->toString(), "OmpOoplaceCC<float32_t>(5x12x12_b1/1/4)");
     expectTuningIndices("tuningIndexOoplace", 2);
-    support::expectRequests(madeCalls(*recorder),
+    support::expectRequests(requestsOf(*recorder),
                             {
                                 {"makeOoplace", false, {12, 2, 2}, {3, 44, 24}, rowRecord, callersPointer},
                                 {"makeOoplace", false, {12, 2, 2}, {1, 44, 24}, rowRecord, callersPointer},
@@ -286,7 +225,7 @@ TEST_F(PlaneTeamsComplexRecorded, EmptyTuningStaysEmpty)
         make<omp::OmpOoplaceCCStridedPlaneTeams<float>>({3, {{5, 0, 0}, {12, 44, 0}, {16, 0, 0}}, {1, 0, 0}}, {});
     ASSERT_TRUE(plan->complete());
     EXPECT_EQ(recorder->calls("tuningIndexOoplace").size(), 2u);
-    for (const FactoryCall& call : madeCalls(*recorder)) EXPECT_TRUE(call.tuningEmpty) << call.op;
+    for (const FactoryCall& call : requestsOf(*recorder)) EXPECT_TRUE(call.tuningEmpty) << call.op;
 }
 
 // A declined sub-request leaves the strategy incomplete, so that the factory

@@ -1,8 +1,9 @@
 #include "planeteams/make_plane_teams.h"
 
 #include "parallel/instantiate.h"
-#include "parallel/subplans.h"
 #include "planeteams/omp_cc_plane_teams.h"
+#include "planeteams/omp_inplace_rc_plane_teams.h"
+#include "planeteams/omp_ooplace_rc_plane_teams.h"
 
 namespace zun::fft::omp {
 
@@ -16,9 +17,17 @@ std::unique_ptr<Compute<T, P>> makePlaneTeams(const StrategyContext<T, K>& conte
                                                              request.tuning);
         return makeComplete<OmpCCPlaneTeams<T, P, false>>(context, request.dims, *request.batch, request.key,
                                                           request.tuning);
+    } else if constexpr (P == Placement::Inplace) {
+        if (packedRows)
+            return makeComplete<OmpInplaceRCPackedPlaneTeams<T>>(context, request.dims, *request.batch, request.key,
+                                                                 request.tuning);
+        return makeComplete<OmpInplaceRCStridedPlaneTeams<T>>(context, request.dims, *request.batch, request.key,
+                                                              request.tuning);
     } else {
-        // Real requests run serially until their strategies exist.
-        return makeSubPlan<P>(context.inner, request.rank, request.dims, *request.batch, request.key, request.tuning);
+        // Real and complex rows differ in length out of place, so one class
+        // serves every layout.
+        return makeComplete<OmpOoplaceRCStridedPlaneTeams<T>>(context, request.dims, *request.batch, request.key,
+                                                              request.tuning);
     }
 }
 

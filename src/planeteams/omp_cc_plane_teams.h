@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "planeteams/plane_teams.h"
 
@@ -53,8 +52,8 @@ public:
           rows(rowCount, 1, work.teams().innerThreads),
           columnsOut(rowLength, lineColumns<T>, work.teams().innerThreads),
           columnsIn(rowLength, lineColumns<T>, work.teams().innerThreads),
-          firstDimIn(firstDimPlans(rowCount * rowLength, work.teams())),
-          firstDimOut(firstDimPlans(rowCount * rowLength, work.teams()))
+          firstDimIn(firstDimPlans<T, PackedRows>(rowCount * rowLength, work.teams())),
+          firstDimOut(firstDimPlans<T, PackedRows>(rowCount * rowLength, work.teams()))
     {
         const auto& inner = context.inner;
         const AxisKeys keys = axisKeys(key);
@@ -104,46 +103,28 @@ public:
         const Spacing rowsApart = spacingFor(call, rowStrides);
         const bool writesOutput = P == Placement::Ooplace && call.isForward();
         const PlanSet<ColumnPlan>& columns = writesOutput && !PackedRows ? columnsOut : columnsIn;
-        const FirstDimPlans& firstDim = writesOutput ? firstDimOut : firstDimIn;
+        const FirstDimPlans<T, PackedRows>& firstDim = writesOutput ? firstDimOut : firstDimIn;
         const PlanePlans<T, P, RowPlan> planePlans{rows, columns, spacingFor(call, planeStrides), rowsApart};
-        const PlaneTeamShape shape{work.teams(), howmany, planeCount, PackedRows ? rowCount * rowLength : rowCount,
-                                   PackedRows ? lineColumns<T> : 1};
+        const PlaneTeamShape shape = planeTeamShape<T, PackedRows>(work.teams(), howmany, planeCount, rowCount, rowLength);
 
         auto planePass = [&](std::int64_t transform, const OuterShares& at, const Team& inner) {
             transformPlanes(planePlans, PlaneSteps::RowsFirst, call, call.plain(), transforms.item(arrays, transform),
                             at.planes, inner, work.slice(workBuffer, at.outer, inner));
         };
         auto firstAxisPass = [&](std::int64_t transform, const OuterShares& at, const Team& inner) {
-            const auto destination = written(transforms.item(arrays, transform));
-            T* slice = work.slice(workBuffer, at.outer, inner);
-            if constexpr (PackedRows)
-                transformFlattenedColumns(firstDim, call.plain(), destination, at.firstAxis, inner, slice);
-            else
-                transformFirstAxisRows(*firstDim, call.plain(), destination, rowsApart.second, at.firstAxis, inner,
-                                       slice);
+            transformFirstAxis(firstDim, call.plain(), written(transforms.item(arrays, transform)), rowsApart.second,
+                               at.firstAxis, inner, work.slice(workBuffer, at.outer, inner));
         };
         runPlaneTeams(shape, PassOrder::PlanesFirst, planePass, firstAxisPass);
     }
 
     std::string toString() const override
     {
-        const NestedTeams& teams = work.teams();
-        return describeNested<T>(P == Placement::Inplace ? "OmpInplaceCC" : "OmpOoplaceCC", planeCount,
-                                 std::to_string(rowCount) + "x" + std::to_string(rowLength), howmany,
-                                 teams.outerThreads, teams.innerThreads);
+        return describePlaneTeams<T>(P == Placement::Inplace ? "OmpInplaceCC" : "OmpOoplaceCC", planeCount, rowCount,
+                                     std::to_string(rowLength), howmany, work.teams());
     }
 
 private:
-    // Packed rows: flattened columns in whole groups, blocks of about one
-    // share of the whole nested team. Otherwise one plan per row.
-    using FirstDimPlans = std::conditional_t<PackedRows, PlanSet<ColumnPlan>, std::unique_ptr<ColumnPlan>>;
-
-    static FirstDimPlans firstDimPlans(std::int64_t flattenedColumns, const NestedTeams& teams)
-    {
-        if constexpr (PackedRows) return PlanSet<ColumnPlan>(flattenedColumns, lineColumns<T>, teams.threadCount());
-        else return nullptr;
-    }
-
     std::int64_t rowCount;
     std::int64_t rowLength;
     std::int64_t planeCount;
@@ -155,8 +136,8 @@ private:
     PlanSet<RowPlan> rows;
     PlanSet<ColumnPlan> columnsOut;  // strided rows out of place only
     PlanSet<ColumnPlan> columnsIn;
-    FirstDimPlans firstDimIn;
-    FirstDimPlans firstDimOut;  // out of place only
+    FirstDimPlans<T, PackedRows> firstDimIn;
+    FirstDimPlans<T, PackedRows> firstDimOut;  // out of place only
     SubPlans subPlans;
 };
 

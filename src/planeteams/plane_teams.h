@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <type_traits>
 
 #include "parallel/strategy.h"
 #include "planeteams/plane_team_sizing.h"
@@ -79,6 +81,16 @@ struct PlaneTeamShape {
     std::int64_t firstAxisItems;
     std::int64_t firstAxisUnit;
 };
+
+// The first-axis items: with packed rows the flattened columns of a plane
+// (rowCount * rowColumns) in units of lineColumns, else the dims[1] rows.
+template <typename T, bool PackedRows>
+PlaneTeamShape planeTeamShape(const NestedTeams& teams, std::int64_t howmany, std::int64_t planeCount,
+                              std::int64_t rowCount, std::int64_t rowColumns)
+{
+    if constexpr (PackedRows) return {teams, howmany, planeCount, rowCount * rowColumns, lineColumns<T>};
+    else return {teams, howmany, planeCount, rowCount, 1};
+}
 
 // One compute call: one outer region; per transform the two inner regions in
 // `order` with the outer barrier between them. No barrier follows the second
@@ -169,13 +181,26 @@ void transformPlanes(const PlanePlans<T, P, RowPlan>& plans, PlaneSteps steps, c
     else forEachPlane(planes, rows, columns);
 }
 
+// The first-axis plans of a plane-team class: with packed rows a set over the
+// flattened columns, in whole groups and blocks of about one share of the
+// whole nested team; otherwise one plan that covers one dims[1] row.
+template <typename T, bool PackedRows>
+using FirstDimPlans = std::conditional_t<PackedRows, PlanSet<InplaceCompute<T>>, std::unique_ptr<InplaceCompute<T>>>;
+
+template <typename T, bool PackedRows>
+FirstDimPlans<T, PackedRows> firstDimPlans(std::int64_t flattenedColumns, const NestedTeams& teams)
+{
+    if constexpr (PackedRows) return PlanSet<InplaceCompute<T>>(flattenedColumns, lineColumns<T>, teams.threadCount());
+    else return nullptr;
+}
+
 // Region B of the packed classes on one inner thread: its part of the outer
 // thread's flattened columns, in place on the destination transform. The
 // last inner thread of the last outer thread also runs the tail.
 template <typename T>
-void transformFlattenedColumns(const PlanSet<InplaceCompute<T>>& plans, const Call& call,
-                               const Arrays<T, Placement::Inplace>& destination, const Share& outerShare,
-                               const Team& inner, T* slice)
+void transformFirstAxis(const PlanSet<InplaceCompute<T>>& plans, const Call& call,
+                        const Arrays<T, Placement::Inplace>& destination, std::int64_t /*rowStride*/,
+                        const Share& outerShare, const Team& inner, T* slice)
 {
     plans.walk(shareWithin(outerShare, inner, lineColumns<T>), [&](const InplaceCompute<T>& plan, std::int64_t column) {
         invoke(plan, call, adjacentColumns.item(destination, column), slice);
@@ -186,13 +211,24 @@ void transformFlattenedColumns(const PlanSet<InplaceCompute<T>>& plans, const Ca
 // row of its part of the outer thread's rows, covering that row's adjacent
 // elements in every plane.
 template <typename T>
-void transformFirstAxisRows(const InplaceCompute<T>& plan, const Call& call,
-                            const Arrays<T, Placement::Inplace>& destination, std::int64_t rowStride,
-                            const Share& outerShare, const Team& inner, T* slice)
+void transformFirstAxis(const std::unique_ptr<InplaceCompute<T>>& plan, const Call& call,
+                        const Arrays<T, Placement::Inplace>& destination, std::int64_t rowStride,
+                        const Share& outerShare, const Team& inner, T* slice)
 {
     const Share rows = shareWithin(outerShare, inner, 1);
     for (std::int64_t row = rows.begin; row < rows.end; ++row)
-        invoke(plan, call, destination.at(row * rowStride, 0), slice);
+        invoke(*plan, call, destination.at(row * rowStride, 0), slice);
+}
+
+// "Name<floatNN_t>(N0xN1xROW_bHOWMANY/OUTER/INNER)": ROW is N2 for complex
+// transforms and the sizes piece of the row block plan's description for real
+// ones.
+template <typename T>
+std::string describePlaneTeams(const char* name, std::int64_t planeCount, std::int64_t rowCount,
+                               const std::string& row, std::int64_t howmany, const NestedTeams& teams)
+{
+    return describeNested<T>(name, planeCount, std::to_string(rowCount) + "x" + row, howmany, teams.outerThreads,
+                             teams.innerThreads);
 }
 
 }  // namespace zun::fft::omp
