@@ -36,6 +36,9 @@ const ReversedCase complexCases[] = {
     {"output rows bottom-up", Built::RowColumn, {2, {{12, 0, -48}, {24, 0, 0}}, {3, 0, 0}}},
     {"points in reverse", Built::Batch, {1, {{64, -2, -4}}, {5, 400, 600}}},
     {"transforms in reverse", Built::Batch, {1, {{256, 0, 0}}, {6, -512, -600}}},
+    {"planes bottom-up", Built::Any, {3, {{6, -640, -640}, {10, 0, 0}, {32, 0, 0}}, {1, 0, 0}}},
+    {"rows of each plane bottom-up", Built::Any, {3, {{4, 0, 0}, {12, -64, -64}, {32, 0, 0}}, {2, 0, 0}}},
+    {"outer axis of four reversed", Built::Any, {4, {{3, -1536, -1536}, {4, 0, 0}, {6, 0, 0}, {32, 0, 0}}, {1, 0, 0}}},
 };
 
 const ReversedCase realCases[] = {
@@ -43,6 +46,8 @@ const ReversedCase realCases[] = {
     {"rows bottom-up, both layouts", Built::RowColumn, {2, {{20, -34, -34}, {32, 0, 0}}, {1, 0, 0}}},
     {"input rows bottom-up", Built::RowColumn, {2, {{20, -40, 0}, {32, 0, 0}}, {2, 0, 0}}},
     {"transforms in reverse", Built::Batch, {1, {{300, 0, 0}}, {5, -302, -310}}},
+    {"planes bottom-up", Built::Any, {3, {{6, -340, -340}, {10, 0, 0}, {32, 0, 0}}, {1, 0, 0}}},
+    {"rows of each plane bottom-up", Built::Any, {3, {{4, 0, 0}, {12, -34, -34}, {32, 0, 0}}, {2, 0, 0}}},
 };
 
 std::string descriptionStart(Built built, support::Kind kind, Placement placement)
