@@ -2,15 +2,18 @@
 // machine figures, so that tests can steer the decisions with small sizes.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <zun/fft/omp/factory.h>
 
 #include <omp.h>
 
 #include <complex>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
 #include "factory/fft_omp_factory.h"
+#include "support/harness.h"
 #include "support/recording.h"
 
 namespace zun::fft::testing {
@@ -137,6 +140,41 @@ private:
         return {own.inner, parallelView, own.threads, own.packages, own.activeLevels, own.caches};
     }
 };
+
+// Whatever sub-request of a request (the whole tree of them) is declined, the request declines,
+// frees what it built and releases the tuning lock, which it took once and
+// held across every sub-request.
+template <typename T, typename In, typename Out>
+void expectEveryDeclineDeclinesTheTree(const Machine& machine, const support::Request& request, Placement placement)
+{
+    SCOPED_TRACE(support::describe(request) + ", " + support::name(placement));
+    const auto key = makePlanKey(request.rank);
+    auto make = [&](Recorded<T, In, Out>& recorded) {
+        const std::shared_ptr<T> tuning(new T[8]{T(-1), 0, 0, 0, 0, 0, 0, 0}, std::default_delete<T[]>());
+        if (placement == Placement::Inplace)
+            return support::makePlan<Placement::Inplace>(*recorded.parallel, request, true, key.data(), tuning) !=
+                   nullptr;
+        return support::makePlan<Placement::Ooplace>(*recorded.parallel, request, true, key.data(), tuning) != nullptr;
+    };
+    Recorded<T, In, Out> whole(machine);
+    ASSERT_TRUE(make(whole));
+    EXPECT_EQ(whole.recorder->calls("lockForTuning").size(), 1u);
+    std::int64_t makes = 0;
+    for (const auto& call : whole.recorder->calls()) {
+        if (call.makeIndex < 0) continue;
+        ++makes;
+        EXPECT_FALSE(call.lockFlag) << call.op;
+        EXPECT_TRUE(call.tuningLocked) << call.op;
+    }
+    EXPECT_TRUE(tuningMutexFree());
+    for (std::int64_t declined = 0; declined < makes; ++declined) {
+        Recorded<T, In, Out> recorded(machine);
+        recorded.recorder->declineMake(declined);
+        EXPECT_FALSE(make(recorded)) << "declined sub-request " << declined;
+        EXPECT_EQ(recorded.recorder->livePlans(), 0) << "declined sub-request " << declined;
+        EXPECT_TRUE(tuningMutexFree());
+    }
+}
 
 template <typename T>
 using RecordedComplex = Recorded<T, std::complex<T>, std::complex<T>>;

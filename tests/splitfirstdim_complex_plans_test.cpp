@@ -246,37 +246,17 @@ TEST(SplitFirstDimComplex, ReservedSliceReachesTheParallelSubPlans)
 }
 
 // Every sub-request of the tree may be declined; the whole request then
-// declines, frees what it built and releases the tuning lock.
-TEST(SplitFirstDimComplex, DeclinedSubPlanDeclinesTheWholeTree)
+// declines. The tuning lock is taken once for the whole tree.
+TEST(SplitFirstDimComplex, OneLockAndDeclinesForTheWholeTree)
 {
     const Request requests[] = {
         {5, {{2, 0, 0}, {3, 0, 0}, {4, 0, 0}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}},
         {4, {{6, 0, 0}, {2, 150, 170}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}},
     };
     for (const Request& request : requests) {
-        for (const Placement placement : {Placement::Inplace, Placement::Ooplace}) {
-            SCOPED_TRACE(support::describe(request) + ", " + support::name(placement));
-            const auto key = makePlanKey(request.rank);
-            auto make = [&](RecordedComplex<float>& recorded) {
-                const auto tuning = tuningInTuningMode();
-                if (placement == Placement::Inplace)
-                    return support::makePlan<Placement::Inplace>(*recorded.parallel, request, true, key.data(),
-                                                                 tuning) != nullptr;
-                return support::makePlan<Placement::Ooplace>(*recorded.parallel, request, true, key.data(), tuning) !=
-                       nullptr;
-            };
-            RecordedComplex<float> counting(sequenceMachine);
-            ASSERT_TRUE(make(counting));
-            const std::int64_t makes = static_cast<std::int64_t>(counting.recorder->calls("makeInplace").size() +
-                                                                 counting.recorder->calls("makeOoplace").size());
-            for (std::int64_t declined = 0; declined < makes; ++declined) {
-                RecordedComplex<float> recorded(sequenceMachine);
-                recorded.recorder->declineMake(declined);
-                EXPECT_FALSE(make(recorded)) << "declined sub-request " << declined;
-                EXPECT_EQ(recorded.recorder->livePlans(), 0) << "declined sub-request " << declined;
-                EXPECT_TRUE(tuningMutexFree());
-            }
-        }
+        for (const Placement placement : {Placement::Inplace, Placement::Ooplace})
+            expectEveryDeclineDeclinesTheTree<float, std::complex<float>, std::complex<float>>(sequenceMachine,
+                                                                                               request, placement);
     }
 }
 

@@ -4,21 +4,13 @@
 
 #include <complex>
 #include <memory>
-#include <string>
 
-#include "factory/decisions.h"
-#include "parallel_fixtures.h"
-#include "support/harness.h"
+#include "splitfirstdim_checks.h"
 
 namespace zun::fft::testing {
 namespace {
 
 using support::Request;
-
-// Caches of 1 KiB send every rank-4 request below past the serial and batch
-// branches; the rest requests then reach batches, splits again, or rank-3
-// strategies.
-const Machine splitMachine{4, 2, 1, 1, 1};
 
 struct NumericalCase {
     const char* what;
@@ -26,9 +18,6 @@ struct NumericalCase {
     omp::Strategy inplace;
     omp::Strategy ooplace;
 };
-
-constexpr auto Packed = omp::Strategy::PackedSplitFirstDim;
-constexpr auto Strided = omp::Strategy::StridedSplitFirstDim;
 
 const NumericalCase numericalCases[] = {
     {"packed, rank 4", {4, {{3, 0, 0}, {4, 0, 0}, {5, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Packed, Packed},
@@ -56,21 +45,6 @@ class SplitFirstDimComplexNumerical : public ::testing::Test {
 protected:
     using T = typename Precision::Real;
 
-    template <Placement P>
-    void check(const NumericalCase& c, omp::Strategy expected)
-    {
-        SCOPED_TRACE(std::string(c.what) + ", " + support::name(P) + ": " + support::describe(c.request));
-        const Request& request = c.request;
-        const auto decision = omp::classify(omp::Kind::Complex, P, request.rank, request.dims.data(), &request.batch,
-                                            omp::figuresOf(factory->context()));
-        ASSERT_EQ(decision.strategy, expected) << omp::strategyName(decision.strategy);
-        auto plan = support::makePlan<P>(*factory, request);
-        ASSERT_TRUE(plan);
-        const std::string prefix = P == Placement::Inplace ? "OmpInplaceCC<" : "OmpOoplaceCC<";
-        EXPECT_EQ(plan->toString().rfind(prefix, 0), 0u) << plan->toString();
-        EXPECT_TRUE(support::checkPlanWithArg(request, *plan, *reference));
-    }
-
     const std::unique_ptr<Parallel<ComplexFactory<T>>> factory = complexParallel<T>(splitMachine);
     const std::unique_ptr<ComplexFactory<T>> reference = makePlannerFactory<T, std::complex<T>, std::complex<T>>();
 };
@@ -80,8 +54,9 @@ TYPED_TEST_SUITE(SplitFirstDimComplexNumerical, support::AllPrecisions, support:
 TYPED_TEST(SplitFirstDimComplexNumerical, MatchesTheSerialPlanInAndOutOfPlace)
 {
     for (const NumericalCase& c : numericalCases) {
-        this->template check<Placement::Inplace>(c, c.inplace);
-        this->template check<Placement::Ooplace>(c, c.ooplace);
+        SCOPED_TRACE(c.what);
+        checkSplit<Placement::Inplace>(*this->factory, *this->reference, c.request, c.inplace);
+        checkSplit<Placement::Ooplace>(*this->factory, *this->reference, c.request, c.ooplace);
     }
 }
 
@@ -105,24 +80,9 @@ TEST(SplitFirstDimComplexNumerical, RestPlansOfEveryKind)
     };
     auto factory = complexParallel<float>(splitMachine);
     auto reference = makePlannerFactory<float, std::complex<float>, std::complex<float>>();
-    const auto figures = omp::figuresOf(factory->context());
     for (const Case& c : cases) {
-        const Request& request = c.request;
-        for (const Placement placement : {Placement::Inplace, Placement::Ooplace}) {
-            SCOPED_TRACE(support::describe(request) + ", " + support::name(placement));
-            const Dim* dims = request.dims.data();
-            EXPECT_EQ(omp::classify(omp::Kind::Complex, placement, request.rank, dims, &request.batch, figures).strategy,
-                      c.split);
-            EXPECT_EQ(omp::classify(omp::Kind::Complex, placement, request.rank - 1, dims + 1, dims, figures).strategy,
-                      c.rest);
-            if (placement == Placement::Inplace) {
-                EXPECT_TRUE(support::checkPlanWithArg(request, *support::makePlan<Placement::Inplace>(*factory, request),
-                                                      *reference));
-            } else {
-                EXPECT_TRUE(support::checkPlanWithArg(request, *support::makePlan<Placement::Ooplace>(*factory, request),
-                                                      *reference));
-            }
-        }
+        checkSplit<Placement::Inplace>(*factory, *reference, c.request, c.split, c.rest);
+        checkSplit<Placement::Ooplace>(*factory, *reference, c.request, c.split, c.rest);
     }
 }
 

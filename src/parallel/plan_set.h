@@ -71,6 +71,7 @@ public:
     }
 
     const Plan& blockPlan() const { return *block_; }
+    const Plan& unitPlan() const { return *unitPlan_; }
     std::int64_t items() const { return items_; }
     std::int64_t perBlock() const { return perBlock_; }
 

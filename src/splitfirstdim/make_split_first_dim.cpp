@@ -3,6 +3,9 @@
 #include "parallel/instantiate.h"
 #include "splitfirstdim/omp_cc_packed_split_first_dim.h"
 #include "splitfirstdim/omp_cc_strided_split_first_dim.h"
+#include "splitfirstdim/omp_inplace_rc_packed_split_first_dim.h"
+#include "splitfirstdim/omp_inplace_rc_strided_split_first_dim.h"
+#include "splitfirstdim/omp_ooplace_rc_strided_split_first_dim.h"
 
 namespace zun::fft::omp {
 
@@ -14,10 +17,13 @@ std::unique_ptr<Compute<T, P>> makeSplitFirstDim(const StrategyContext<T, K>& co
     if constexpr (K == Kind::Complex) {
         if (packed) return makeComplete<OmpCCPackedSplitFirstDim<T, P>>(context, rank, dims, batch, key, tuning);
         return makeComplete<OmpCCStridedSplitFirstDim<T, P>>(context, rank, dims, batch, key, tuning);
+    } else if constexpr (P == Placement::Inplace) {
+        if (packed) return makeComplete<OmpInplaceRCPackedSplitFirstDim<T>>(context, rank, dims, batch, key, tuning);
+        return makeComplete<OmpInplaceRCStridedSplitFirstDim<T>>(context, rank, dims, batch, key, tuning);
     } else {
-        // Real requests of rank 4 and more run serially until their strategies exist.
-        (void)packed;
-        return makeSubPlan<P>(context.inner, rank, dims, *batch, key, tuning);
+        // One class for every out-of-place real request: its backward pass
+        // works line by line whatever the strides.
+        return makeComplete<OmpOoplaceRCStridedSplitFirstDim<T>>(context, rank, dims, batch, key, tuning);
     }
 }
 

@@ -19,16 +19,16 @@
 namespace zun::fft::omp {
 
 template <typename T, Placement P>
-class OmpCCStridedSplitFirstDim final : public RoutedCompute<OmpCCStridedSplitFirstDim<T, P>, T, P> {
+class OmpCCStridedSplitFirstDim final : public SplitOnRestTeam<OmpCCStridedSplitFirstDim<T, P>, T, P> {
+    using Base = SplitOnRestTeam<OmpCCStridedSplitFirstDim, T, P>;
+    friend Base;
+
 public:
-    using Real = T;
-    static constexpr Placement placement = P;
-    using Context = StrategyContext<T, Kind::Complex>;
     using RestPlan = Compute<T, P>;
     using ColumnPlan = InplaceCompute<T>;
 
-    OmpCCStridedSplitFirstDim(const Context& context, std::size_t rank, const Dim* dims, const Dim* batch,
-                              const PlanKey* key, const std::shared_ptr<T>& tuning)
+    OmpCCStridedSplitFirstDim(const StrategyContext<T, Kind::Complex>& context, std::size_t rank, const Dim* dims,
+                              const Dim* batch, const PlanKey* key, const std::shared_ptr<T>& tuning)
         : middleDims(P == Placement::Inplace
                          ? makeMiddleDims(rank, dims, Layout::ComplexInput)
                          : makeMiddleDims(rank, dims, Layout::ComplexInput, Layout::ComplexOutput)),
@@ -48,14 +48,12 @@ public:
         if constexpr (P == Placement::Ooplace) firstDimPlanOut = columnPlanAlong(axis0.out);
         if (!subPlans.complete()) return;
 
-        sharedWork = SharedWork(FlatSlices<T>(restTeam(*restPlan)));
-        sharedWork.slices().fit(firstDimPlanIn, firstDimPlanOut);
-        sharedWork.share(*restPlan);
+        work = FlatSlices<T>(restTeam(*restPlan));
+        work.fit(firstDimPlanIn, firstDimPlanOut);
+        this->shareWorkWithRestPlan();
     }
 
-    bool complete() const { return subPlans.complete(); }
-
-    void run(const Call& call, const Arrays<T, P>& arrays, T* work) const
+    void run(const Call& call, const Arrays<T, P>& arrays, T* workBuffer) const
     {
         const Spacing transforms = spacingFor(call, distance);
         // Out of place the lines lie in the written array's layout: the output
@@ -64,33 +62,24 @@ public:
         const ColumnPlan& columnPlan = outLayout ? *firstDimPlanOut : *firstDimPlanIn;
         for (std::int64_t item = 0; item < howmany; ++item) {
             const Arrays<T, P> transform = transforms.item(arrays, item);
-            invoke(*restPlan, call, transform, work);
-            linePass(middleDims, sharedWork.slices(), columnPlan, call.plain(), written(transform).data, outLayout,
-                     work);
+            invoke(*restPlan, call, transform, workBuffer);
+            linePass(middleDims, work, columnPlan, call.plain(), written(transform).data, outLayout, workBuffer);
         }
     }
 
-    std::size_t workSize() const override { return sharedWork.workSize(*restPlan); }
-    int threadCount() const override { return threads(); }
-    std::size_t threadWorkSize() const override { return sharedWork.threadWorkSize(*restPlan); }
-    void reserveThreadWork(std::size_t n) override { sharedWork.reserveThreadWork(*restPlan, n); }
     std::string toString() const override
     {
         const char* name = P == Placement::Inplace ? "OmpInplaceCC" : "OmpOoplaceCC";
         const ColumnPlan& described = P == Placement::Inplace ? *firstDimPlanIn : *firstDimPlanOut;
         const std::string rest = restPlan->toString();
-        return describeSplit<T>(name, rest, described.toString(), howmany, threads());
+        return describeSplit<T>(name, rest, described.toString(), howmany, work.threads());
     }
 
 private:
-    using SharedWork = RestAndSlices<RestPlan, FlatSlices<T>>;
-
-    int threads() const { return sharedWork.slices().threads(); }
-
     std::vector<Dim> middleDims;
     std::int64_t howmany;
     ItemSpacing distance;
-    SharedWork sharedWork{FlatSlices<T>(1)};
+    FlatSlices<T> work{1};
     std::unique_ptr<RestPlan> restPlan;
     // In place the one column plan; out of place the one for the input layout.
     std::unique_ptr<ColumnPlan> firstDimPlanIn;

@@ -48,39 +48,40 @@ int restTeam(const Plan& restPlan)
     return std::max(1, restPlan.threadCount());
 }
 
-// The rest plan and the strategy's own axis-0 slices cut one work buffer, one
-// pass after the other: the buffer holds the larger of the two, and each
+// The base of the split strategies that run passes of their own on the rest
+// plan's team. The rest plan and the strategy's slices cut one work buffer,
+// one pass after the other: the buffer holds the larger of the two, and every
 // slice is raised to what one of the rest plan's threads needs, so that a
-// parent's reservation reaches both. `Slices` is the strategy's own layout.
-template <typename Plan, typename Slices>
-class RestAndSlices {
+// parent's reservation reaches both. Derived holds `restPlan`, its slices'
+// layout `work` and `subPlans`, and declares `friend` this base.
+template <typename Derived, typename T, Placement P>
+class SplitOnRestTeam : public RoutedCompute<Derived, T, P> {
 public:
-    explicit RestAndSlices(Slices slices) : slices_(std::move(slices)) {}
+    using Real = T;
+    static constexpr Placement placement = P;
 
+    std::size_t workSize() const override { return std::max(restPlan().workSize(), self().work.workSize()); }
+    int threadCount() const override { return self().work.threadCount(); }
+    std::size_t threadWorkSize() const override
+    {
+        return std::max<std::uint64_t>(self().work.threadWorkSize(), threadWorkNeed(restPlan()));
+    }
+    void reserveThreadWork(std::size_t n) override
+    {
+        if (restPlan().threadCount() >= 2) restPlan().reserveThreadWork(n);
+        mutableSelf().work.reserveThreadWork(n);
+    }
+
+    bool complete() const { return self().subPlans.complete(); }
+
+protected:
     // Once the rest plan and the plans that run in the slices exist.
-    void share(Plan& restPlan)
-    {
-        const std::uint64_t common = std::max<std::uint64_t>(slices_.threadWorkSize(), threadWorkNeed(restPlan));
-        reserveThreadWork(restPlan, common);
-    }
-
-    const Slices& slices() const { return slices_; }
-    Slices& slices() { return slices_; }
-
-    std::size_t workSize(const Plan& restPlan) const { return std::max(restPlan.workSize(), slices_.workSize()); }
-    int threadCount() const { return slices_.threadCount(); }
-    std::size_t threadWorkSize(const Plan& restPlan) const
-    {
-        return std::max<std::uint64_t>(slices_.threadWorkSize(), threadWorkNeed(restPlan));
-    }
-    void reserveThreadWork(Plan& restPlan, std::size_t n)
-    {
-        if (restPlan.threadCount() >= 2) restPlan.reserveThreadWork(n);
-        slices_.reserveThreadWork(n);
-    }
+    void shareWorkWithRestPlan() { reserveThreadWork(threadWorkSize()); }
 
 private:
-    Slices slices_;
+    const Derived& self() const { return static_cast<const Derived&>(*this); }
+    Derived& mutableSelf() { return static_cast<Derived&>(*this); }
+    auto& restPlan() const { return *self().restPlan; }
 };
 
 // The rest plan runs first forward; backward the axis-0 pass does, as real

@@ -540,6 +540,7 @@ const ComplexFactory<T>* RecordingPlannerFactory<T, T, std::complex<T>>::complex
     template class RecordingFactoryBase<T, std::complex<T>, std::complex<T>, ComplexFactory<T>>;        \
     template class RecordingFactoryBase<T, std::complex<T>, std::complex<T>, ComplexPlannerFactory<T>>; \
     template class RecordingFactoryBase<T, T, std::complex<T>, RealPlannerFactory<T>>;                  \
+    template class RecordingFactoryBase<T, T, std::complex<T>, RealFactory<T>>;                         \
     template class RecordingPlannerBase<T, std::complex<T>, std::complex<T>>;                           \
     template class RecordingPlannerBase<T, T, std::complex<T>>;                                         \
     template class RecordingPlannerFactory<T, std::complex<T>, std::complex<T>>;                        \
