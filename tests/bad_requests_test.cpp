@@ -61,6 +61,12 @@ const BadRequest badRequests[] = {
      Kinds::Both, 8, {0x100, 0x100}, false},
     {"threads beyond the runtime", {2, {{32, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Planned, Records::Whole,
      Kinds::Both, 100000},
+    {"null key, rank 3", {3, {{8, 0, 0}, {8, 0, 0}, {16, 0, 0}}, {1, 0, 0}}, Sound::WrappedAnswer, Records::NullKey},
+    {"default distance overflows, rank 3", {3, {{2, two62, 0}, {8, 0, 0}, {16, 0, 0}}, {2, 0, 0}}, Sound::Declined},
+    {"key names no tuning entry, rank 3", {3, {{8, 0, 0}, {8, 0, 0}, {16, 0, 0}}, {1, 0, 0}}, Sound::Planned,
+     Records::Whole, Kinds::Both, 8, {0x100, 0x100, 0x100}, false},
+    {"key names no tuning entry, rank 4", {4, {{4, 0, 0}, {4, 0, 0}, {8, 0, 0}, {16, 0, 0}}, {1, 0, 0}}, Sound::Planned,
+     Records::Whole, Kinds::Both, 8, {0x100, 0x100, 0x100, 0x100}, false},
     {"huge strided extent", {1, {{4, two40, two40}}, {1000, 0, 0}}, Sound::Declined},
     {"huge real extent", {2, {{two31, 0, 0}, {two31, 0, 0}}, {1, 0, 0}}, Sound::Declined},
 };
