@@ -113,6 +113,8 @@ TEST(SplitFirstDimReal, InplaceStridedAsksForOneColumnPlanPerLine)
     const auto columns = companionMakes(at);
     ASSERT_EQ(columns.size(), 1u);
     expectCall(columns[0], "makeInplace", {3, 4 * 5 * 14, 0}, {5, 2, 0});
+    // "col(3_v5)" x "OmpBatch(rdft(4x5x8_b3)/3)".
+    EXPECT_EQ(plan.toString(), "OmpInplaceRC<float32_t>(3x4x5x8_b1/3)");
 }
 
 // Rank 4 of 3 x 2 x 2 x 32 on a rest plan of two threads: two slices per

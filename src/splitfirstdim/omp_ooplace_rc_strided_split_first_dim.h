@@ -54,17 +54,9 @@ public:
         const std::int64_t slicesPerCall = firstDimSize / threads;
         slicesPerBlock = slicesPerCall >= 3 ? slicesPerCall : 2;
 
-        // Slices of axis 0 in the real destination, their last columns in the
-        // side buffer: axis 0 fastest there, then the lines in row-major order.
-        std::vector<Dim> sliceDims = middleDims;
-        std::int64_t sideStride = 2 * firstDimSize;
-        for (auto record = sliceDims.rbegin(); record != sliceDims.rend(); ++record) {
-            record->outStride = sideStride;
-            sideStride *= record->size;
-        }
+        std::vector<Dim> sliceDims = sliceDimsFor(dims[rank - 1].size);
         sideOuterStride = sliceDims.front().outStride;
-        const std::int64_t sideReals = sideStride;
-        sliceDims.push_back({dims[rank - 1].size, 1, slicesPerBlock});
+        const std::int64_t sideReals = sideOuterStride * middleDims.front().size;
         const PlanKey* sliceKey = keyRecord(key, 1);
         auto slicePlan = [&](std::int64_t slices) {
             const Dim sliceBatch{slices, firstDimStride.in, 2};
@@ -106,6 +98,21 @@ public:
 private:
     using WorkLayout = SideThenSlices<T, FlatSlices<T>>;
     using Transform = Arrays<T, P>;
+
+    // The records of the split backward plans: each middle axis with its
+    // stride in the real destination and in the side buffer, where axis 0 is
+    // fastest and the lines follow in row-major order; then the innermost axis.
+    std::vector<Dim> sliceDimsFor(std::int64_t length) const
+    {
+        std::vector<Dim> sliceDims = middleDims;
+        std::int64_t sideStride = 2 * firstDimSize;
+        for (auto record = sliceDims.rbegin(); record != sliceDims.rend(); ++record) {
+            record->outStride = sideStride;
+            sideStride *= record->size;
+        }
+        sliceDims.push_back({length, 1, slicesPerBlock});
+        return sliceDims;
+    }
 
     // Forward needs no side buffer: its slices start at the buffer's start.
     void runForward(const Call& call, const Transform& arrays, T* workBuffer) const
