@@ -77,14 +77,14 @@ const std::vector<Workload>& workloads()
         {"cc3d_128x128x128_ip", false, true, {128, 128, 128}, 1},
         {"cc3d_64x64x64_oop", false, false, {64, 64, 64}, 1},
         {"cc3d_256x256x256_ip", false, true, {256, 256, 256}, 1},
-        {"cc3d_512x512x64_oop", false, false, {512, 512, 64}, 1},
+        {"cc3d_64x512x512_oop", false, false, {64, 512, 512}, 1},
         {"rc3d_128x128x128_oop", true, false, {128, 128, 128}, 1},
         {"cc4d_32x32x32x32_ip", false, true, {32, 32, 32, 32}, 1},
         {"cc5d_16x16x16x16x16_oop", false, false, {16, 16, 16, 16, 16}, 1},
         {"rc4d_32x32x32x32_ip", true, true, {32, 32, 32, 32}, 1},
         {"rc4d_32x32x32x32_oop", true, false, {32, 32, 32, 32}, 1},
-        {"rc3d_256x256x256_ip", true, true, {256, 256, 256}, 1},
-        {"rc3d_512x512x64_oop", true, false, {512, 512, 64}, 1},
+        {"rc3d_64x512x512_ip", true, true, {64, 512, 512}, 1},
+        {"rc3d_64x512x512_oop", true, false, {64, 512, 512}, 1},
     };
     return list;
 }
