@@ -23,6 +23,10 @@ inline const Machine splitMachine{4, 2, 1, 1, 1};
 inline constexpr auto Packed = omp::Strategy::PackedSplitFirstDim;
 inline constexpr auto Strided = omp::Strategy::StridedSplitFirstDim;
 
+// An outStride that only an out-of-place request would use: in place the
+// factory does not bound it, and a few multiples of it overflow 64 bits.
+inline constexpr std::int64_t unusedInPlace = std::int64_t{1} << 62;
+
 // The factory's plan for the whole request: the strategy its decision names
 // (and, when given, the one its rest request gets), described as a split,
 // matching the serial plan in both directions with extraArg.

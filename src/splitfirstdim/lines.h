@@ -20,13 +20,14 @@ namespace zun::fft::omp {
 // The middle records dims[1] .. dims[n-2] with every zero stride of the given
 // layouts replaced by its packed value, so that line addresses need no
 // defaults any more. `inLayout` fills the inStride fields; `outLayout`, when
-// the strategy has a second layout, the outStride fields (an in-place
-// strategy leaves them as copied and never reads them).
+// the strategy has a second layout, the outStride fields. With one layout
+// the outStride fields are cleared: the walk sums both offsets, and the
+// caller's unused ones, which no layout check bounds, could overflow it.
 inline std::vector<Dim> makeMiddleDims(std::size_t rank, const Dim* dims, Layout inLayout)
 {
     std::vector<Dim> middle(dims + 1, dims + rank - 1);
     for (std::size_t axis = 1; axis + 1 < rank; ++axis)
-        middle[axis - 1].inStride = effectiveStride(rank, dims, axis, inLayout);
+        middle[axis - 1] = {dims[axis].size, effectiveStride(rank, dims, axis, inLayout), 0};
     return middle;
 }
 
