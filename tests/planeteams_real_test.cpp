@@ -6,6 +6,7 @@
 #include <complex>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -166,6 +167,24 @@ protected:
     {
         return PlaneTeamsRecordedFixture::make<Strategy>(dims, Dim{1, 0, 0}, tuning);
     }
+
+    // Declines each make call in turn, of the planner or of its companion.
+    // The calls are counted on an undeclined make, so the last one (out of
+    // place, the last-column plan) is declined too.
+    template <typename Strategy>
+    void declineEachMakeOf(const Dim (&dims)[3])
+    {
+        SCOPED_TRACE(make<Strategy>(dims)->toString());
+        std::int64_t makes = 0;
+        for (const FactoryCall& call : recorder->calls()) makes += call.makeIndex >= 0;
+        ASSERT_GE(makes, 7);
+        for (std::int64_t declined = 0; declined < makes; ++declined) {
+            recorder->declineMake(declined);
+            EXPECT_FALSE(make<Strategy>(dims)->complete()) << "make call " << declined << " declined";
+            EXPECT_EQ(recorder->livePlans(), 0) << "make call " << declined << " declined";
+        }
+        recorder->declineNothing();
+    }
 };
 
 TEST_F(PlaneTeamsRealRecorded, PackedInPlace)
@@ -236,17 +255,51 @@ TEST_F(PlaneTeamsRealRecorded, OutOfPlace)
                             });
 }
 
-// A declined sub-request, of the planner or of its companion, leaves the
-// strategy incomplete; what was made is freed with it.
+// A declined sub-request leaves the strategy incomplete; what was made is
+// freed with it.
 TEST_F(PlaneTeamsRealRecorded, DeclinedSubRequestLeavesItIncomplete)
 {
-    for (std::int64_t declined = 0; declined < 16; ++declined) {
-        recorder->declineMake(declined);
-        EXPECT_FALSE(make<omp::OmpOoplaceRCStridedPlaneTeams<float>>({{5, 0, 0}, {13, 0, 0}, {20, 0, 0}})->complete())
-            << declined;
-        EXPECT_EQ(recorder->livePlans(), 0);
+    declineEachMakeOf<omp::OmpInplaceRCPackedPlaneTeams<float>>({{5, 0, 0}, {13, 0, 0}, {20, 0, 0}});
+    declineEachMakeOf<omp::OmpInplaceRCStridedPlaneTeams<float>>({{5, 0, 0}, {13, 24, 0}, {20, 0, 0}});
+    declineEachMakeOf<omp::OmpOoplaceRCStridedPlaneTeams<float>>({{5, 0, 0}, {13, 0, 0}, {20, 0, 0}});
+}
+
+// Backward out of place, every split row plan runs through execute in mode 0
+// (the stand-in ignores the mode, so no numerical test would see another),
+// on its plane's rows of the destination and the side values of those rows:
+// a plane's values one complex value apart, 2 x 5 reals per row index.
+TEST_F(PlaneTeamsRealRecorded, SplitRowPlansRunInModeZeroOnTheirSideValues)
+{
+    const auto plan = make<omp::OmpOoplaceRCStridedPlaneTeams<float>>({{5, 0, 0}, {13, 0, 0}, {20, 0, 0}});
+    ASSERT_TRUE(plan->complete());
+    const std::vector<FactoryCall> made = recorder->calls();
+    std::vector<float> spectrum(5 * 13 * 22), rows(5 * 13 * 20), work(plan->workSize());
+    recorder->registerRegion(spectrum.data(), spectrum.size());
+    const int destination = recorder->registerRegion(rows.data(), rows.size());
+    const int workRegion = recorder->registerRegion(work.data(), work.size());
+    plan->backward(spectrum.data(), rows.data(), work.data());
+
+    // Which of the block and pair plans run depends on the team the runtime
+    // forms; the odd row's plan runs whatever it forms.
+    std::set<std::size_t> splitPlans, ran;
+    std::size_t oddRowPlan = made.size();
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        if (made[i].op != "makeSplitBackward") continue;
+        splitPlans.insert(i);
+        if (made[i].batch->size == 1) oddRowPlan = i;
     }
-    recorder->declineNothing();
+    for (const support::PlanCall& call : recorder->planCalls()) {
+        if (!splitPlans.count(call.call)) continue;
+        ran.insert(call.call);
+        EXPECT_EQ(call.op, "execute");
+        EXPECT_EQ(call.value, 0) << "split row plans run in mode 0";
+        ASSERT_EQ(call.arrays[0].region, destination);
+        const std::int64_t planeOf = call.arrays[0].offset / (13 * 20);
+        const std::int64_t rowOf = call.arrays[0].offset % (13 * 20) / 20;
+        EXPECT_EQ(call.arrays[1].region, workRegion);
+        EXPECT_EQ(call.arrays[1].offset, 2 * planeOf + 10 * rowOf) << "plane " << planeOf << ", row " << rowOf;
+    }
+    EXPECT_EQ(ran.count(oddRowPlan), 1u) << "the odd row's split plan runs";
 }
 
 // The extra argument reaches the plans of the pass that runs first: forward
