@@ -23,18 +23,19 @@ bool tuningMutexLocked()
 template <typename T>
 class LiveCount {
 public:
-    explicit LiveCount(std::shared_ptr<Recorder<T>> recorder) : recorder_(std::move(recorder))
+    LiveCount(std::shared_ptr<Recorder<T>> recorder, std::size_t call) : recorder_(std::move(recorder)), call_(call)
     {
         recorder_->planCreated();
     }
     LiveCount(const LiveCount&) = delete;
     LiveCount& operator=(const LiveCount&) = delete;
-    ~LiveCount() { recorder_->planDestroyed(); }
+    ~LiveCount() { recorder_->planDestroyed(call_); }
     Recorder<T>& operator*() const { return *recorder_; }
     Recorder<T>* operator->() const { return recorder_.get(); }
 
 private:
     std::shared_ptr<Recorder<T>> recorder_;
+    std::size_t call_;
 };
 
 template <typename T>
@@ -42,7 +43,7 @@ class RecordingInplacePlan final : public InplaceCompute<T> {
 public:
     RecordingInplacePlan(std::unique_ptr<InplaceCompute<T>> inner, std::shared_ptr<Recorder<T>> recorder,
                          std::size_t call)
-        : inner_(std::move(inner)), recorder_(std::move(recorder)), call_(call)
+        : inner_(std::move(inner)), recorder_(std::move(recorder), call), call_(call)
     {
     }
 
@@ -92,7 +93,7 @@ class RecordingOoplacePlan final : public OoplaceCompute<T> {
 public:
     RecordingOoplacePlan(std::unique_ptr<OoplaceCompute<T>> inner, std::shared_ptr<Recorder<T>> recorder,
                          std::size_t call)
-        : inner_(std::move(inner)), recorder_(std::move(recorder)), call_(call)
+        : inner_(std::move(inner)), recorder_(std::move(recorder), call), call_(call)
     {
     }
 
@@ -142,7 +143,7 @@ class RecordingSplitBackwardPlan final : public SplitBackwardCompute<T> {
 public:
     RecordingSplitBackwardPlan(std::unique_ptr<SplitBackwardCompute<T>> inner, std::shared_ptr<Recorder<T>> recorder,
                                std::size_t call)
-        : inner_(std::move(inner)), recorder_(std::move(recorder)), call_(call)
+        : inner_(std::move(inner)), recorder_(std::move(recorder), call), call_(call)
     {
     }
 
@@ -268,6 +269,21 @@ std::vector<PlanCall> Recorder<T>::planCalls() const
     return planCalls_;
 }
 
+template <typename T>
+std::vector<std::size_t> Recorder<T>::deletions() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return deletions_;
+}
+
+template <typename T>
+void Recorder<T>::planDestroyed(std::size_t call)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    deletions_.push_back(call);
+    --livePlans_;
+}
+
 // Plans made before a clear keep their call index, which then names nothing.
 template <typename T>
 void Recorder<T>::clear()
@@ -275,6 +291,7 @@ void Recorder<T>::clear()
     std::lock_guard<std::mutex> lock(mutex_);
     calls_.clear();
     planCalls_.clear();
+    deletions_.clear();
     makes_ = 0;
 }
 

@@ -82,6 +82,8 @@ public:
     void clear();
     // Wrapped plans constructed minus destroyed.
     long livePlans() const { return livePlans_.load(); }
+    // The FactoryCall index of each wrapped plan destroyed since the last clear, in order.
+    std::vector<std::size_t> deletions() const;
 
     // For the wrappers.
     FactoryCall describe(const char* op, bool companion, std::size_t rank, const Dim* dims, const Dim* batch,
@@ -93,7 +95,7 @@ public:
     void addPlanCall(std::size_t call, const char* op, void* extraArg, std::int64_t value,
                      std::initializer_list<const T*> arrays, const T* work, std::size_t workSize);
     void planCreated() { ++livePlans_; }
-    void planDestroyed() { --livePlans_; }
+    void planDestroyed(std::size_t call);
 
 private:
     struct Region {
@@ -105,6 +107,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<FactoryCall> calls_;
     std::vector<PlanCall> planCalls_;
+    std::vector<std::size_t> deletions_;
     std::vector<Region> regions_;
     const PlanKey* keyBase_ = nullptr;
     const T* tuningBase_ = nullptr;
