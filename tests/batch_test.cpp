@@ -211,7 +211,9 @@ TEST(Batch, TeamSizeOfTheLargestCountDoesNotOverflow)
     const Dim batch{std::numeric_limits<std::int64_t>::max(), 0, 0};
     const auto key = makePlanKey(1);
     const auto plan = parallel->makeInplace(1, dims, &batch, false, key.data(), {});
-    if (plan) EXPECT_EQ(plan->threadCount(), batchMachine.threads);
+    if (plan) {
+        EXPECT_EQ(plan->threadCount(), batchMachine.threads);
+    }
 }
 
 }  // namespace
