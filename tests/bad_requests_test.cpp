@@ -133,11 +133,15 @@ void checkBadRequest(const BadRequest& c)
 
     EXPECT_TRUE(tuningMutexFree());
     EXPECT_TRUE(tuning.guardIntact());
-    if (!c.copiesTuning) EXPECT_TRUE(tuning.unchanged());
+    if (!c.copiesTuning) {
+        EXPECT_TRUE(tuning.unchanged());
+    }
     for (const auto& call : recorded.recorder->calls()) {
         if (call.op.rfind("make", 0) != 0) continue;
         EXPECT_FALSE(call.lockFlag) << call.op;
-        if (!c.copiesTuning && call.column) EXPECT_TRUE(call.tuningEmpty) << "a column plan got an aliasing pointer";
+        if (!c.copiesTuning && call.column) {
+            EXPECT_TRUE(call.tuningEmpty) << "a column plan got an aliasing pointer";
+        }
     }
 
     switch (c.sound) {
@@ -145,15 +149,18 @@ void checkBadRequest(const BadRequest& c)
         const auto wrapped = makePlannerFactory<T, In, Out>();
         const auto expected = make<P>(*wrapped, c, key.data(), false, {});
         ASSERT_EQ(bool(plan), bool(expected));
-        if (plan) EXPECT_EQ(plan->toString(), expected->toString());
+        if (plan) {
+            EXPECT_EQ(plan->toString(), expected->toString());
+        }
         break;
     }
     case Sound::Declined: EXPECT_FALSE(plan); break;
     case Sound::Planned:
         ASSERT_TRUE(plan);
         EXPECT_LE(plan->threadCount(), omp::regionThreadBound);
-        if (!hasNegativeStride(c.request))
+        if (!hasNegativeStride(c.request)) {
             EXPECT_TRUE(support::checkPlan(c.request, *plan, *makePlannerFactory<T, In, Out>()));
+        }
         break;
     }
 }
