@@ -99,6 +99,11 @@ TEST(CoreMachine, DataCachesComeFromTheFirstSourceThatKnowsThem)
         {"normal sysfs, megabytes", {l1Instruction, l1Data, l2, l3}, {}, {}, 3, 32768, {}},
         {"sysfs without this level", {l1Instruction, l1Data, l2}, {{3, 30720}}, {}, 3, 30720, {"sysconf3"}},
         {"sysfs size of 0 is no figure", {{0, 2, "Unified", "0K"}}, {{2, 2048}}, {}, 2, 2048, {"sysconf2"}},
+        {"sysfs size too large to read is no figure", {{0, 2, "Unified", "99999999999999999999K"}}, {{2, 2048}}, {},
+         2, 2048, {"sysconf2"}},
+        {"sysfs size that overflows in KiB is no figure", {{0, 2, "Unified", "9000000000000000G"}}, {{2, 2048}}, {},
+         2, 2048, {"sysconf2"}},
+        {"sysfs size in bytes", {{0, 2, "Unified", "2097152"}}, {}, {}, 2, 2048, {}},
     };
     int id = 0;
     for (const Case& c : cases) {

@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -31,22 +33,35 @@ std::string readWord(const fs::path& file) {
     return word;
 }
 
-std::int64_t readNumber(const fs::path& file, std::int64_t fallback) {
-    const std::string word = readWord(file);
-    if (word.empty() || !std::isdigit(static_cast<unsigned char>(word[0]))) return fallback;
-    return std::stoll(word);
+// The decimal number at the start of `text`, and where it ends. Files that
+// hold no such number, or one too large, read as unknown: nothing here may
+// throw or overflow, whatever a file holds.
+std::optional<std::int64_t> leadingNumber(const std::string& text, std::size_t* end = nullptr) {
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    std::int64_t value = 0;
+    const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    if (end) *end = static_cast<std::size_t>(stop - text.data());
+    return value;
 }
 
-// sysfs writes sizes like "48K", "2048K" or "30M".
+std::int64_t readNumber(const fs::path& file, std::int64_t fallback) {
+    return leadingNumber(readWord(file)).value_or(fallback);
+}
+
+// sysfs writes sizes like "48K", "2048K" or "30M"; 0 when unknown.
 std::int64_t parseKiB(const std::string& text) {
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return 0;
     std::size_t digits = 0;
-    const std::int64_t value = std::stoll(text, &digits);
+    const std::optional<std::int64_t> value = leadingNumber(text, &digits);
+    if (!value) return 0;
+    const auto scaled = [](std::int64_t kib, int shift) {
+        return kib > (std::numeric_limits<std::int64_t>::max() >> shift) ? 0 : kib << shift;
+    };
     switch (digits < text.size() ? std::toupper(static_cast<unsigned char>(text[digits])) : 'B') {
-        case 'K': return value;
-        case 'M': return value << 10;
-        case 'G': return value << 20;
-        default: return value >> 10;
+        case 'K': return *value;
+        case 'M': return scaled(*value, 10);
+        case 'G': return scaled(*value, 20);
+        default: return *value >> 10;
     }
 }
 
@@ -58,9 +73,11 @@ int countCpuList(const std::string& list) {
     while (std::getline(ranges, range, ',')) {
         if (range.empty()) continue;
         const std::size_t dash = range.find('-');
-        const int first = std::stoi(range.substr(0, dash));
-        const int last = dash == std::string::npos ? first : std::stoi(range.substr(dash + 1));
-        cpus += last - first + 1;
+        const std::optional<std::int64_t> first = leadingNumber(range.substr(0, dash));
+        const std::optional<std::int64_t> last =
+            dash == std::string::npos ? first : leadingNumber(range.substr(dash + 1));
+        if (!first || !last || *last < *first || *last - *first >= std::numeric_limits<int>::max() - cpus) continue;
+        cpus += static_cast<int>(*last - *first + 1);
     }
     return cpus;
 }
