@@ -130,5 +130,34 @@ TEST(Records, EmptyTuningGivesEmptyAliasAndNoLock)
     EXPECT_TRUE(isTuningMode(tuningArray<_Float16>({_Float16(-2.0f)})));
 }
 
+
+// Packed strides that do not fit in 64 bits (pad(N) for N near 2^63, the
+// product of middle-axis strides of a rank-4 request): no explicit stride can
+// equal them, so such an axis is not packed; its default (0) still is. The
+// factory declines these layouts earlier, as too large for any array, so the
+// test asks the dense-middle rule directly.
+TEST(Records, OverflowingPackedStridesAreNotPacked)
+{
+    const std::int64_t top = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t bottom = std::numeric_limits<std::int64_t>::min();
+    const std::int64_t quarter = std::int64_t{1} << 61;
+    struct Case {
+        const char* name;
+        std::vector<Dim> dims;
+        bool dense;
+    };
+    const Case cases[] = {
+        {"pad(2^63 - 1) overflows", {{1, 0, 0}, {1, bottom, 0}, {top, 0, 0}}, false},
+        {"pad(2^63 - 3) fits", {{1, 0, 0}, {1, top - 1, 0}, {top - 2, 0, 0}}, true},
+        {"pad(2^63 - 1), default stride", {{1, 0, 0}, {1, 0, 0}, {top, 0, 0}}, true},
+        {"middle product overflows", {{1, 0, 0}, {1, bottom + 4, 0}, {quarter + 1, 0, 0}, {2, 0, 0}}, false},
+        {"middle product fits", {{1, 0, 0}, {1, top - 3, 0}, {quarter - 1, 0, 0}, {2, 0, 0}}, true},
+        {"middle product overflows, default stride", {{1, 0, 0}, {1, 0, 0}, {quarter + 1, 0, 0}, {2, 0, 0}}, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(middleAxesDense(Kind::Real, Placement::Inplace, c.dims.size(), c.dims.data()), c.dense) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace zun::fft::omp
