@@ -32,8 +32,6 @@ class OmpCCPlaneTeams final : public Strategy<OmpCCPlaneTeams<T, P, PackedRows>,
     friend Base;
 
 public:
-    using Real = T;
-    static constexpr Placement placement = P;
     using RowPlan = Compute<T, P>;
     using ColumnPlan = InplaceCompute<T>;
 

@@ -28,8 +28,6 @@ class OmpInplaceRCPlaneTeams final : public Strategy<OmpInplaceRCPlaneTeams<T, P
     static constexpr Placement P = Placement::Inplace;
 
 public:
-    using Real = T;
-    static constexpr Placement placement = P;
     using Plan = InplaceCompute<T>;
 
     // `batch` is the request's record as passed: a count below 2 is one

@@ -35,8 +35,6 @@ class OmpOoplaceRCStridedPlaneTeams final
     static constexpr Placement P = Placement::Ooplace;
 
 public:
-    using Real = T;
-    static constexpr Placement placement = P;
     using RowPlan = OoplaceCompute<T>;
     using SplitRowPlan = SplitBackwardCompute<T>;
     using ColumnPlan = InplaceCompute<T>;
