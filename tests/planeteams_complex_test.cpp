@@ -228,6 +228,32 @@ TEST_F(PlaneTeamsComplexRecorded, EmptyTuningStaysEmpty)
     for (const FactoryCall& call : requestsOf(*recorder)) EXPECT_TRUE(call.tuningEmpty) << call.op;
 }
 
+// Each outer axis's entry gets the first tuning value only when the header of
+// the record its plans receive asks for it: record 1's for the column entry,
+// record 0's for the first-axis entry. Headers below 2 ask for no copy.
+TEST_F(PlaneTeamsComplexRecorded, EachEntryIsCopiedByTheHeaderOfItsPlansRecord)
+{
+    struct Case {
+        std::vector<PlanKey> key;  // records 1 and 2 name entries 2 and 3, as in unevenKey
+        float firstDim;
+        float column;
+    };
+    const Case cases[] = {
+        {{0x102, 7, 9, 0x001, 2, 0x101, 3}, -1, 0},
+        {{0x001, 7, 0x101, 2, 0x101, 3}, 0, -1},
+    };
+    const Dim dims[] = {{5, 0, 0}, {12, 0, 0}, {20, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("headers " + std::to_string(c.key[0]) + ", " + std::to_string(c.key[1 + (c.key[0] & 0xffu)]));
+        const std::shared_ptr<float> fresh{new float[4]{-1, 0, 0, 0}, std::default_delete<float[]>()};
+        const omp::OmpInplaceCCPackedPlaneTeams<float> plan(contextAtLevels(*recorded.parallel, 1), dims,
+                                                            Dim{1, 0, 0}, c.key.data(), fresh);
+        ASSERT_TRUE(plan.complete());
+        EXPECT_EQ(fresh.get()[firstDimEntry], c.firstDim);
+        EXPECT_EQ(fresh.get()[columnEntry], c.column);
+    }
+}
+
 // A declined sub-request leaves the strategy incomplete, so that the factory
 // declines the whole request; what was made is freed with it.
 TEST_F(PlaneTeamsComplexRecorded, DeclinedSubRequestLeavesItIncomplete)
