@@ -46,6 +46,11 @@ const RealCase realCases[] = {
      {3, {{3, 400, 420}, {9, 0, 0}, {32, 0, 0}}, {3, 1300, 1400}},
      true},
     {"count 0, as many planes as rows", {3, {{10, 0, 0}, {10, 0, 0}, {30, 0, 0}}, {0, 0, 0}}, true},
+    // On one active level the planes go 16 or 17 to each of four inner
+    // threads, 11 to each of six: out of place, each thread transforms side
+    // columns in whole groups (lineColumns planes) and singly, in every
+    // precision on four threads.
+    {"66 planes: side column groups per inner thread", {3, {{66, 0, 0}, {3, 0, 0}, {90, 0, 0}}, {1, 0, 0}}, true},
 };
 
 template <typename Precision>
