@@ -35,19 +35,87 @@ const DeletionCase deletionCases[] = {
     // rowBlockPlan, oneRowPlan, columnBlockPlan, columnGroupPlan, columnTailPlan.
     {"row/column", false, Placement::Inplace, Machine{8, 1, 1, 1, 8192}, {2, {{64, 0, 0}, {60, 0, 0}}, {1, 0, 0}},
      omp::Strategy::RowColumn, {0, 1, 2, 4, 3}},
-    // planeBlockPlan, onePlanePlan, columnBlockPlan, columnGroupPlan, columnTailPlan.
+
+    // Planes: the frame's planeBlockPlan and onePlanePlan come first, then
+    // the class's own fields.
+    // Packed: the in-place set's columnBlockPlan, columnGroupPlan,
+    // columnTailPlan; out of place the output set's after them, each piece
+    // asked for in both sets before the next.
     {"planes", false, Placement::Inplace, Machine{4, 1, 1, 64}, {3, {{8, 0, 0}, {4, 0, 0}, {21, 0, 0}}, {1, 0, 0}},
      omp::Strategy::PackedPlanes, {0, 1, 2, 4, 3}},
-    // rowBlockPlan, rowPairPlan, oddRowPlan, the three split row plans alike,
-    // then the forward column block, group and tail plans, the backward ones,
-    // sideColumnGroupPlan, sideColumnPlan, firstDimPlanOut,
-    // firstDimPlanBackward, lastColumnPlan.
+    {"planes out of place", false, Placement::Ooplace, Machine{4, 1, 1, 64},
+     {3, {{8, 0, 0}, {4, 0, 0}, {21, 0, 0}}, {1, 0, 0}}, omp::Strategy::PackedPlanes, {0, 1, 2, 6, 4, 3, 7, 5}},
+    {"real planes", true, Placement::Inplace, Machine{4, 1, 1, 64}, {3, {{8, 0, 0}, {4, 0, 0}, {40, 0, 0}}, {1, 0, 0}},
+     omp::Strategy::PackedPlanes, {0, 1, 2, 4, 3}},
+    // Strided: firstDimPlanIn, then out of place firstDimPlanOut.
+    {"strided planes", false, Placement::Inplace, Machine{4, 1, 1, 64},
+     {3, {{8, 0, 0}, {4, 50, 0}, {21, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlanes, {0, 1, 2}},
+    {"strided planes out of place", false, Placement::Ooplace, Machine{4, 1, 1, 64},
+     {3, {{8, 0, 0}, {4, 50, 50}, {21, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlanes, {0, 1, 2, 3}},
+    {"strided real planes", true, Placement::Inplace, Machine{4, 1, 1, 64},
+     {3, {{8, 0, 0}, {4, 50, 0}, {40, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlanes, {0, 1, 2}},
+    // Real out of place: splitPlaneBlockPlan, oneSplitPlanePlan,
+    // firstDimPlanOut, backwardColumnsPlan, lastColumnPlan.
+    {"real planes out of place", true, Placement::Ooplace, Machine{4, 1, 1, 64},
+     {3, {{8, 0, 0}, {4, 0, 0}, {40, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlanes, {0, 1, 2, 3, 4, 5, 6}},
+
+    // Plane teams, complex: rowBlockPlan, oneRowPlan, the output layout's
+    // column block, group and tail plans (strided rows out of place only), the
+    // input layout's, then the first-axis plans: with packed rows the block,
+    // group and tail plans of firstDimIn and out of place of firstDimOut, else
+    // firstDimPlanIn and out of place firstDimPlanOut.
+    {"plane teams", false, Placement::Inplace, Machine{4, 1, 1, 1, 1},
+     {3, {{5, 0, 0}, {13, 0, 0}, {20, 0, 0}}, {1, 0, 0}}, omp::Strategy::PackedPlaneTeams, {0, 1, 2, 4, 3, 5, 7, 6}},
+    {"plane teams out of place", false, Placement::Ooplace, Machine{4, 1, 1, 1, 1},
+     {3, {{5, 0, 0}, {13, 0, 0}, {20, 0, 0}}, {1, 0, 0}}, omp::Strategy::PackedPlaneTeams,
+     {0, 1, 2, 4, 3, 5, 9, 7, 6, 10, 8}},
+    {"strided plane teams", false, Placement::Inplace, Machine{4, 1, 1, 1, 1},
+     {3, {{5, 0, 0}, {13, 48, 0}, {20, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlaneTeams, {0, 1, 2, 4, 3, 5}},
+    {"strided plane teams out of place", false, Placement::Ooplace, Machine{4, 1, 1, 1, 1},
+     {3, {{5, 0, 0}, {13, 48, 0}, {20, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlaneTeams,
+     {0, 1, 2, 7, 5, 3, 6, 4, 8, 9}},
+    // Real in place: rowBlockPlan, rowPairPlan, oddRowPlan, the column block,
+    // group and tail plans, then with packed rows the first-axis block, group
+    // and tail plans, else firstDimPlan.
+    {"real plane teams", true, Placement::Inplace, Machine{4, 1, 1, 1, 1},
+     {3, {{5, 0, 0}, {13, 0, 0}, {20, 0, 0}}, {1, 0, 0}}, omp::Strategy::PackedPlaneTeams, {0, 2, 1, 3, 5, 4, 6, 8, 7}},
+    {"strided real plane teams", true, Placement::Inplace, Machine{4, 1, 1, 1, 1},
+     {3, {{5, 0, 0}, {13, 24, 0}, {20, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlaneTeams, {0, 2, 1, 3, 5, 4, 6}},
+    // Real out of place: rowBlockPlan, rowPairPlan, oddRowPlan, the three
+    // split row plans alike, then the forward column block, group and tail
+    // plans, the backward ones, sideColumnGroupPlan, sideColumnPlan,
+    // firstDimPlanOut, firstDimPlanBackward, lastColumnPlan.
     {"real plane teams out of place", true, Placement::Ooplace, Machine{4, 1, 1, 1, 1},
      {3, {{5, 0, 0}, {13, 0, 0}, {20, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedPlaneTeams,
      {0, 5, 2, 1, 4, 3, 6, 10, 8, 7, 11, 9, 12, 13, 14, 15, 16}},
-    // restPlan (a plain batch: blockPlan, groupPlan), firstDimPlan.
+
+    // Splits: restPlan first, here a plain batch over axes 1 to n-1 made by
+    // the parallel factory (its blockPlan, groupPlan), then the split's own.
+    // Complex packed: firstDimPlanIn and out of place firstDimPlanOut, each a
+    // grouped batch of the parallel factory (blockPlan, groupPlan).
+    {"split", false, Placement::Inplace, Machine{4, 2, 1, 1, 1},
+     {4, {{16, 0, 0}, {2, 0, 0}, {2, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, omp::Strategy::PackedSplitFirstDim, {0, 1, 2, 3}},
+    {"split out of place", false, Placement::Ooplace, Machine{4, 2, 1, 1, 1},
+     {4, {{16, 0, 0}, {2, 0, 0}, {2, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, omp::Strategy::PackedSplitFirstDim,
+     {0, 1, 2, 3, 4, 5}},
+    // Complex strided: firstDimPlanIn, then out of place firstDimPlanOut.
+    {"strided split", false, Placement::Inplace, Machine{4, 2, 1, 1, 1},
+     {4, {{16, 0, 0}, {2, 0, 0}, {2, 20, 0}, {8, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedSplitFirstDim, {0, 1, 2}},
+    {"strided split out of place", false, Placement::Ooplace, Machine{4, 2, 1, 1, 1},
+     {4, {{16, 0, 0}, {2, 0, 0}, {2, 20, 20}, {8, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedSplitFirstDim,
+     {0, 1, 2, 3}},
+    // Real in place, packed: the column block, group and tail plans.
+    {"real split", true, Placement::Inplace, Machine{4, 2, 1, 1, 1},
+     {4, {{16, 0, 0}, {2, 0, 0}, {2, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, omp::Strategy::PackedSplitFirstDim,
+     {0, 1, 2, 4, 3}},
+    // Real in place, strided: firstDimPlan.
     {"strided real split", true, Placement::Inplace, Machine{4, 2, 1, 1, 1},
      {4, {{3, 0, 0}, {4, 0, 0}, {5, 14, 0}, {8, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedSplitFirstDim, {0, 1, 2}},
+    // Real out of place: sliceBlockPlan, oneSlicePlan, firstDimPlanOut,
+    // firstDimPlanBackward, lastColumnPlan.
+    {"real split out of place", true, Placement::Ooplace, Machine{4, 2, 1, 1, 1},
+     {4, {{16, 0, 0}, {2, 0, 0}, {2, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, omp::Strategy::StridedSplitFirstDim,
+     {0, 1, 2, 3, 4, 5, 6}},
 };
 
 // Makes the plan and deletes it again; false when none came back.
