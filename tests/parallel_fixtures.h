@@ -77,8 +77,8 @@ template <typename T>
 std::unique_ptr<Parallel<ComplexFactory<T>>> complexParallel(const Machine& machine,
                                                              const support::Appetite& appetite = {})
 {
-    return parallelOver<ComplexFactory<T>>(support::hungryPlanner<T, std::complex<T>, std::complex<T>>(appetite).factory,
-                                           machine);
+    auto planner = support::hungryPlanner<T, std::complex<T>, std::complex<T>>(appetite);
+    return parallelOver<ComplexFactory<T>>(std::move(planner.factory), machine);
 }
 
 template <typename T>

@@ -32,7 +32,10 @@ void WorkLedger::sawInnerWork(std::size_t reals)
 namespace {
 
 // The stamp repeats the four bytes of its tag; any byte may be checked alone.
-unsigned char stampByte(std::uint32_t tag, std::uint64_t byte) { return static_cast<unsigned char>(tag >> (8 * (byte % 4))); }
+unsigned char stampByte(std::uint32_t tag, std::uint64_t byte)
+{
+    return static_cast<unsigned char>(tag >> (8 * (byte % 4)));
+}
 
 void stamp(void* begin, std::uint64_t bytes, std::uint32_t tag)
 {
@@ -85,68 +88,72 @@ private:
     std::size_t extra_;
 };
 
-template <typename T>
-class HungryInplacePlan final : public InplaceCompute<T> {
+// The plan interface's getters, answered for the wrapped plan and its share.
+template <typename T, Placement P>
+class HungryCompute : public Compute<T, P> {
 public:
-    explicit HungryInplacePlan(Hungry<T, InplaceCompute<T>> hungry) : hungry_(std::move(hungry)) {}
+    explicit HungryCompute(Hungry<T, Compute<T, P>> hungry) : hungry_(std::move(hungry)) {}
+
+    std::size_t workSize() const override { return hungry_.workSize(); }
+    int threadCount() const override { return hungry_.inner().threadCount(); }
+    std::string toString() const override { return hungry_.inner().toString(); }
+    std::size_t threadWorkSize() const override { return hungry_.inner().threadWorkSize(); }
+    void reserveThreadWork(std::size_t n) override { hungry_.inner().reserveThreadWork(n); }
+
+protected:
+    Hungry<T, Compute<T, P>> hungry_;
+};
+
+template <typename T, Placement P>
+class HungryPlan;
+
+template <typename T>
+class HungryPlan<T, Placement::Inplace> final : public HungryCompute<T, Placement::Inplace> {
+public:
+    using HungryCompute<T, Placement::Inplace>::HungryCompute;
 
     void forward(T* data, T* work) const override
     {
-        hungry_.feed(work, [&](const InplaceCompute<T>& plan, T* w) { plan.forward(data, w); });
+        this->hungry_.feed(work, [&](const InplaceCompute<T>& plan, T* w) { plan.forward(data, w); });
     }
     void backward(T* data, T* work) const override
     {
-        hungry_.feed(work, [&](const InplaceCompute<T>& plan, T* w) { plan.backward(data, w); });
+        this->hungry_.feed(work, [&](const InplaceCompute<T>& plan, T* w) { plan.backward(data, w); });
     }
     void forwardWithArg(void* extraArg, T* data, T* work) const override
     {
-        hungry_.feed(work, [&](const InplaceCompute<T>& plan, T* w) { plan.forwardWithArg(extraArg, data, w); });
+        this->hungry_.feed(work, [&](const InplaceCompute<T>& plan, T* w) { plan.forwardWithArg(extraArg, data, w); });
     }
     void backwardWithArg(void* extraArg, T* data, T* work) const override
     {
-        hungry_.feed(work, [&](const InplaceCompute<T>& plan, T* w) { plan.backwardWithArg(extraArg, data, w); });
+        this->hungry_.feed(work,
+                           [&](const InplaceCompute<T>& plan, T* w) { plan.backwardWithArg(extraArg, data, w); });
     }
-    std::size_t workSize() const override { return hungry_.workSize(); }
-    int threadCount() const override { return hungry_.inner().threadCount(); }
-    std::string toString() const override { return hungry_.inner().toString(); }
-    std::size_t threadWorkSize() const override { return hungry_.inner().threadWorkSize(); }
-    void reserveThreadWork(std::size_t n) override { hungry_.inner().reserveThreadWork(n); }
-
-private:
-    Hungry<T, InplaceCompute<T>> hungry_;
 };
 
 template <typename T>
-class HungryOoplacePlan final : public OoplaceCompute<T> {
+class HungryPlan<T, Placement::Ooplace> final : public HungryCompute<T, Placement::Ooplace> {
 public:
-    explicit HungryOoplacePlan(Hungry<T, OoplaceCompute<T>> hungry) : hungry_(std::move(hungry)) {}
+    using HungryCompute<T, Placement::Ooplace>::HungryCompute;
 
     void forward(const T* first, T* second, T* work) const override
     {
-        hungry_.feed(work, [&](const OoplaceCompute<T>& plan, T* w) { plan.forward(first, second, w); });
+        this->hungry_.feed(work, [&](const OoplaceCompute<T>& plan, T* w) { plan.forward(first, second, w); });
     }
     void backward(const T* first, T* second, T* work) const override
     {
-        hungry_.feed(work, [&](const OoplaceCompute<T>& plan, T* w) { plan.backward(first, second, w); });
+        this->hungry_.feed(work, [&](const OoplaceCompute<T>& plan, T* w) { plan.backward(first, second, w); });
     }
     void forwardWithArg(void* extraArg, const T* first, T* second, T* work) const override
     {
-        hungry_.feed(work,
-                     [&](const OoplaceCompute<T>& plan, T* w) { plan.forwardWithArg(extraArg, first, second, w); });
+        this->hungry_.feed(
+            work, [&](const OoplaceCompute<T>& plan, T* w) { plan.forwardWithArg(extraArg, first, second, w); });
     }
     void backwardWithArg(void* extraArg, const T* first, T* second, T* work) const override
     {
-        hungry_.feed(work,
-                     [&](const OoplaceCompute<T>& plan, T* w) { plan.backwardWithArg(extraArg, first, second, w); });
+        this->hungry_.feed(
+            work, [&](const OoplaceCompute<T>& plan, T* w) { plan.backwardWithArg(extraArg, first, second, w); });
     }
-    std::size_t workSize() const override { return hungry_.workSize(); }
-    int threadCount() const override { return hungry_.inner().threadCount(); }
-    std::string toString() const override { return hungry_.inner().toString(); }
-    std::size_t threadWorkSize() const override { return hungry_.inner().threadWorkSize(); }
-    void reserveThreadWork(std::size_t n) override { hungry_.inner().reserveThreadWork(n); }
-
-private:
-    Hungry<T, OoplaceCompute<T>> hungry_;
 };
 
 template <typename T>
@@ -164,16 +171,10 @@ private:
     Hungry<T, SplitBackwardCompute<T>> hungry_;
 };
 
-template <typename T>
-std::unique_ptr<InplaceCompute<T>> feedOn(Hungry<T, InplaceCompute<T>> hungry)
+template <typename T, Placement P>
+std::unique_ptr<Compute<T, P>> feedOn(Hungry<T, Compute<T, P>> hungry)
 {
-    return std::make_unique<HungryInplacePlan<T>>(std::move(hungry));
-}
-
-template <typename T>
-std::unique_ptr<OoplaceCompute<T>> feedOn(Hungry<T, OoplaceCompute<T>> hungry)
-{
-    return std::make_unique<HungryOoplacePlan<T>>(std::move(hungry));
+    return std::make_unique<HungryPlan<T, P>>(std::move(hungry));
 }
 
 template <typename T>
