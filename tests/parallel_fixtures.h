@@ -14,6 +14,7 @@
 
 #include "factory/fft_omp_factory.h"
 #include "support/harness.h"
+#include "support/hungry.h"
 #include "support/recording.h"
 
 namespace zun::fft::testing {
@@ -69,16 +70,21 @@ private:
     int saved_;
 };
 
+// Parallel factories over a work-hungry stand-in planner: its plans need
+// work in every precision and fail the test when another call writes it, so
+// every strategy's slices are checked wherever its plans run.
 template <typename T>
-std::unique_ptr<Parallel<ComplexFactory<T>>> complexParallel(const Machine& machine)
+std::unique_ptr<Parallel<ComplexFactory<T>>> complexParallel(const Machine& machine,
+                                                             const support::Appetite& appetite = {})
 {
-    return parallelOver<ComplexFactory<T>>(makePlannerFactory<T, std::complex<T>, std::complex<T>>(), machine);
+    auto planner = support::hungryPlanner<T, std::complex<T>, std::complex<T>>(appetite);
+    return parallelOver<ComplexFactory<T>>(std::move(planner.factory), machine);
 }
 
 template <typename T>
-std::unique_ptr<Parallel<RealFactory<T>>> realParallel(const Machine& machine)
+std::unique_ptr<Parallel<RealFactory<T>>> realParallel(const Machine& machine, const support::Appetite& appetite = {})
 {
-    return parallelOver<RealFactory<T>>(makePlannerFactory<T, T, std::complex<T>>(), machine);
+    return parallelOver<RealFactory<T>>(support::hungryPlanner<T, T, std::complex<T>>(appetite).factory, machine);
 }
 
 // A recording planner under a parallel factory, with the recorder at hand.

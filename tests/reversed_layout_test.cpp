@@ -206,8 +206,7 @@ TYPED_TEST_SUITE(ReversedLayoutNumerical, support::AllPrecisions, support::Preci
 TYPED_TEST(ReversedLayoutNumerical, ComplexMatchesTheForwardOrderTransform)
 {
     using T = typename TypeParam::Real;
-    const auto parallel = omp::makeFactory(makePlannerFactory<T, std::complex<T>, std::complex<T>>(),
-                                           configurationOf(reversingMachine));
+    const std::unique_ptr<ComplexFactory<T>> parallel = complexParallel<T>(reversingMachine);
     const auto serial = makePlannerFactory<T, std::complex<T>, std::complex<T>>();
     const auto kind = support::Kind::ComplexToComplex;
     checkCases<T, Placement::Inplace>(kind, *parallel, *serial, std::begin(complexCases), std::end(complexCases));
@@ -217,8 +216,7 @@ TYPED_TEST(ReversedLayoutNumerical, ComplexMatchesTheForwardOrderTransform)
 TYPED_TEST(ReversedLayoutNumerical, RealMatchesTheForwardOrderTransform)
 {
     using T = typename TypeParam::Real;
-    const auto parallel =
-        omp::makeFactory(makePlannerFactory<T, T, std::complex<T>>(), configurationOf(reversingMachine));
+    const std::unique_ptr<RealFactory<T>> parallel = realParallel<T>(reversingMachine);
     const auto serial = makePlannerFactory<T, T, std::complex<T>>();
     const auto kind = support::Kind::RealToComplex;
     checkCases<T, Placement::Inplace>(kind, *parallel, *serial, std::begin(realCases), std::end(realCases));
