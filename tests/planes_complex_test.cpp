@@ -315,6 +315,41 @@ TEST(PlanesComplexTuning, CopyRule)
     }
 }
 
+// Outside tuning mode the first-axis plans still get a pointer at their entry
+// of the caller's array: that entry holds the parameters a stored tuning run
+// left for them. Nothing is copied, so they read what was stored; the plane
+// plans get the caller's own pointer.
+TEST(PlanesComplexTuning, StoredEntryReachesTheFirstAxisPlansOutsideTuningMode)
+{
+    const Machine machine{8, 2, 1, 2, 8};
+    const Request request{3, {{6, 0, 0}, {6, 0, 0}, {10, 0, 0}}, {2, 0, 0}};
+    ASSERT_EQ((planeStrategy<float, omp::Kind::Complex>(Placement::Inplace, request, machine)),
+              omp::Strategy::PackedPlanes);
+    RecordedComplex<float> recorded(machine);
+    const std::vector<PlanKey> key = makePlanKey(3);
+    const std::vector<float> stored{0, 0.25f, 0.5f, 0.75f};
+    const std::shared_ptr<float> tuning{new float[4]{stored[0], stored[1], stored[2], stored[3]},
+                                        std::default_delete<float[]>()};
+    recorded.recorder->registerKey(key.data());
+    recorded.recorder->registerTuning(tuning.get());
+
+    ASSERT_TRUE(support::makePlan<Placement::Inplace>(*recorded.parallel, request, false, key.data(), tuning));
+
+    EXPECT_EQ(std::vector<float>(tuning.get(), tuning.get() + 4), stored) << "nothing is copied";
+    const auto indices = recorded.recorder->calls("tuningIndexInplace");
+    ASSERT_EQ(indices.size(), 1u);
+    EXPECT_EQ(indices[0].result, 3) << "N0 = N1: the entry named for the innermost axis (record 2)";
+    std::size_t firstAxisPlans = 0;
+    for (const FactoryCall& call : recorded.recorder->calls("makeInplace")) {
+        SCOPED_TRACE(call.column ? "first-axis plan" : "plane plan");
+        const std::ptrdiff_t entry = call.column ? indices[0].result : 0;
+        firstAxisPlans += call.column;
+        EXPECT_EQ(call.tuningIndex, entry);
+        EXPECT_EQ(call.tuningRead, stored[static_cast<std::size_t>(entry)]);
+    }
+    EXPECT_GE(firstAxisPlans, 1u);
+}
+
 TEST(PlanesComplexTuning, NoCallerArrayGivesEveryPlanAnEmptyPointerButTheIndexIsStillAsked)
 {
     RecordedComplex<float> recorded(planeMachine(4));

@@ -324,6 +324,7 @@ protected:
 
 TEST_F(SupportRecording, WrappedPlansStayCorrectAndAreLogged)
 {
+    tuning.get()[1] = 0.5;
     const std::shared_ptr<Real> tuningAtOne(tuning, tuning.get() + 1);
     const std::ptrdiff_t secondRecord = 1 + (key[0] & 0xffu);
     auto plan =
@@ -340,6 +341,7 @@ TEST_F(SupportRecording, WrappedPlansStayCorrectAndAreLogged)
     EXPECT_TRUE(makes[0].lockFlag);
     EXPECT_EQ(makes[0].keyOffset, secondRecord);
     EXPECT_EQ(makes[0].tuningIndex, 1);
+    EXPECT_EQ(makes[0].tuningRead, 0.5);
     EXPECT_EQ(makes[0].result, 1);
     EXPECT_FALSE(makes[0].tuningLocked);
 

@@ -314,6 +314,7 @@ FactoryCall Recorder<T>::describe(const char* op, bool companion, std::size_t ra
         call.tuningEmpty = !*tuning;
         call.tuningUseCount = tuning->use_count();
         if (*tuning && tuningBase_) call.tuningIndex = tuning->get() - tuningBase_;
+        if (*tuning) call.tuningRead = static_cast<double>(*tuning->get());
     }
     return call;
 }

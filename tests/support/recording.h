@@ -38,6 +38,7 @@ struct FactoryCall {
     std::optional<std::ptrdiff_t> keyOffset;  // words from the registered key base
     bool tuningEmpty = true;
     std::optional<std::ptrdiff_t> tuningIndex;  // into the registered tuning array
+    std::optional<double> tuningRead;           // the first value the tuning pointer reads, as the call began
     long tuningUseCount = 0;
     bool tuningLocked = false;  // tuningMutex() held exclusively (by anyone) when the call began
     std::int64_t argument = 0;  // auxiliaryA / auxiliaryB
