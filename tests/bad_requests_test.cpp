@@ -1,8 +1,10 @@
 // Requests a new user gets wrong, through the public make operations: missing
 // records, rows in reverse order, layouts that overflow or cannot be had, keys
-// that name no tuning entry, thread counts the runtime cannot run. None may
-// crash; each gets the answer below, in tuning mode with the lock asked for,
-// and leaves the tuning mutex free and the caller's tuning array in bounds.
+// that name no tuning entry, thread counts the runtime cannot run, a real
+// planner without a companion complex planner, work reserved beyond any
+// buffer. None may crash; each gets the answer below, in tuning mode with the
+// lock asked for, and leaves the tuning mutex free, the caller's tuning array
+// in bounds and no plan behind when it declines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +33,10 @@ enum class Records { Whole, NullDims, NullBatch, NullKey };
 
 enum class Kinds { Both, ComplexOnly, RealOnly };
 
+// The wrapped planner: the stand-in, or (real kind) one whose complexFactory()
+// answers null, as a user's planner of real transforms only may.
+enum class Planner { StandIn, NoCompanion };
+
 struct BadRequest {
     const char* name;
     Request request;
@@ -40,6 +46,7 @@ struct BadRequest {
     int threads = 8;
     std::vector<PlanKey> key = {};  // empty: a fresh key for the request's axes
     bool copiesTuning = true;       // false: the tuning array must stay as it was
+    Planner planner = Planner::StandIn;
 };
 
 const std::int64_t two62 = std::int64_t{1} << 62;
@@ -69,6 +76,31 @@ const BadRequest badRequests[] = {
      Records::Whole, Kinds::Both, 8, {0x100, 0x100, 0x100, 0x100}, false},
     {"huge strided extent", {1, {{4, two40, two40}}, {1000, 0, 0}}, Sound::Declined},
     {"huge real extent", {2, {{two31, 0, 0}, {two31, 0, 0}}, {1, 0, 0}}, Sound::Declined},
+    // Every real family that asks for the companion, packed and strided, in
+    // every precision (the split's rest plans are batches, so the split asks
+    // the companion itself).
+    {"no companion, row/column", {2, {{32, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Declined, Records::Whole,
+     Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
+    {"no companion, packed planes", {3, {{16, 0, 0}, {4, 0, 0}, {16, 0, 0}}, {1, 0, 0}}, Sound::Declined,
+     Records::Whole, Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
+    {"no companion, strided planes", {3, {{16, 0, 0}, {4, 20, 0}, {16, 0, 0}}, {1, 0, 0}}, Sound::Declined,
+     Records::Whole, Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
+    {"no companion, packed plane teams", {3, {{4, 0, 0}, {16, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Declined,
+     Records::Whole, Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
+    {"no companion, strided plane teams", {3, {{4, 0, 0}, {16, 36, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Declined,
+     Records::Whole, Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
+    {"no companion, packed split", {4, {{64, 0, 0}, {2, 0, 0}, {2, 0, 0}, {16, 0, 0}}, {1, 0, 0}},
+     Sound::Declined, Records::Whole, Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
+    {"no companion, strided split", {4, {{64, 0, 0}, {2, 40, 0}, {2, 0, 0}, {16, 0, 0}}, {1, 0, 0}},
+     Sound::Declined, Records::Whole, Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
+    // Every planned row then reserves more work per thread than any buffer
+    // holds; these reach each family on 8 threads in every precision.
+    {"work beyond any buffer, batch", {1, {{64, 0, 0}}, {64, 0, 0}}, Sound::Planned},
+    {"work beyond any buffer, row/column", {2, {{32, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Planned},
+    {"work beyond any buffer, planes", {3, {{32, 0, 0}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Sound::Planned},
+    {"work beyond any buffer, plane teams", {3, {{4, 0, 0}, {16, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Planned},
+    {"work beyond any buffer, split", {4, {{6, 0, 0}, {8, 0, 0}, {10, 0, 0}, {12, 0, 0}}, {1, 0, 0}},
+     Sound::Planned},
 };
 
 const Machine smallCaches{8, 1, 1, 1, 1};
@@ -104,6 +136,51 @@ private:
     std::shared_ptr<T> tuning_;
 };
 
+// Records the companion's fetch like the recording planner, then answers that
+// there is none.
+template <typename T>
+class WithoutCompanion final : public support::RecordingRealFactory<T> {
+public:
+    const ComplexFactory<T>* complexFactory() const override
+    {
+        support::RecordingRealFactory<T>::complexFactory();
+        return nullptr;
+    }
+};
+
+template <typename T, typename In, typename Out>
+std::unique_ptr<support::RecordingPlannerFactory<T, In, Out>> recordingPlanner(Planner planner)
+{
+    if constexpr (support::kindOf<In, Out> == support::Kind::RealToComplex) {
+        if (planner == Planner::NoCompanion) return std::make_unique<WithoutCompanion<T>>();
+    }
+    return std::make_unique<support::RecordingPlannerFactory<T, In, Out>>();
+}
+
+std::size_t saturatingProduct(std::size_t a, std::size_t b)
+{
+    std::size_t product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::size_t>::max() : product;
+}
+
+// A parent may reserve any slice, also one no buffer can hold: workSize()
+// then saturates, never wrapping below what the slices reach or what it was,
+// and the slice stays what was reserved.
+template <typename Plan>
+void expectReservationsBeyondAnyBuffer(Plan& plan)
+{
+    for (const std::size_t n : {(std::size_t{1} << 61) + 15, std::numeric_limits<std::size_t>::max()}) {
+        const std::size_t before = plan.workSize();
+        plan.reserveThreadWork(n);
+        const auto threads = static_cast<std::size_t>(plan.threadCount());
+        EXPECT_GE(plan.workSize(), saturatingProduct(threads, plan.threadWorkSize())) << "reserved " << n;
+        EXPECT_GE(plan.workSize(), before) << "reserved " << n;
+        if (threads >= 2) {
+            EXPECT_GE(plan.threadWorkSize(), n) << "reserved " << n;
+        }
+    }
+}
+
 template <Placement P, typename F>
 std::unique_ptr<Compute<typename F::Real, P>> make(const F& factory, const BadRequest& c, const PlanKey* key,
                                                    bool lockFlag, const std::shared_ptr<typename F::Real>& tuning)
@@ -123,20 +200,22 @@ void checkBadRequest(const BadRequest& c)
                  ": " + support::describe(c.request));
     Machine machine = smallCaches;
     machine.threads = c.threads;
-    Recorded<T, In, Out> recorded(machine);
-    recorded.recorder->recordPlanCalls(false);
+    auto planner = recordingPlanner<T, In, Out>(c.planner);
+    const std::shared_ptr<support::Recorder<T>> recorder = planner->recorder();
+    const auto parallel = parallelOver<Factory<T, In, Out>>(std::move(planner), machine);
+    recorder->recordPlanCalls(false);
     const std::vector<PlanKey> key = c.key.empty() ? makePlanKey(c.request.axes()) : c.key;
     GuardedTuning<T> tuning;
-    recorded.recorder->registerTuning(tuning.base());
+    recorder->registerTuning(tuning.base());
 
-    const auto plan = make<P>(*recorded.parallel, c, key.data(), true, tuning.pointer());
+    const auto plan = make<P>(*parallel, c, key.data(), true, tuning.pointer());
 
     EXPECT_TRUE(tuningMutexFree());
     EXPECT_TRUE(tuning.guardIntact());
     if (!c.copiesTuning) {
         EXPECT_TRUE(tuning.unchanged());
     }
-    for (const auto& call : recorded.recorder->calls()) {
+    for (const auto& call : recorder->calls()) {
         if (call.op.rfind("make", 0) != 0) continue;
         EXPECT_FALSE(call.lockFlag) << call.op;
         if (!c.copiesTuning && call.column) {
@@ -154,13 +233,17 @@ void checkBadRequest(const BadRequest& c)
         }
         break;
     }
-    case Sound::Declined: EXPECT_FALSE(plan); break;
+    case Sound::Declined:
+        EXPECT_FALSE(plan);
+        EXPECT_EQ(recorder->livePlans(), 0);
+        break;
     case Sound::Planned:
         ASSERT_TRUE(plan);
         EXPECT_LE(plan->threadCount(), omp::regionThreadBound);
         if (!hasNegativeStride(c.request)) {
             EXPECT_TRUE(support::checkPlan(c.request, *plan, *makePlannerFactory<T, In, Out>()));
         }
+        expectReservationsBeyondAnyBuffer(*plan);
         break;
     }
 }

@@ -191,14 +191,17 @@ TEST(Batch, ExtraArgReachesEveryCall)
 
 TEST(Batch, DeclinedSubPlanDeclinesTheRequest)
 {
-    // Block, tail and group requests in turn; each one declined makes the
-    // whole request decline, with nothing left behind.
-    for (std::int64_t declined = 0; declined < 3; ++declined) {
-        RecordedComplex<float> recorded(batchMachine);
-        recorded.recorder->declineMake(declined);
-        const Request request{1, {{32, 6, 0}}, {21, 0, 0}};
-        EXPECT_FALSE(support::makePlan<Placement::Inplace>(*recorded.parallel, request)) << "declined " << declined;
-        EXPECT_EQ(recorded.recorder->livePlans(), 0);
+    // Block, tail and unit requests in turn, of grouped and plain batches;
+    // each one declined makes the whole request decline, with nothing left
+    // behind and nothing asked after it.
+    const Request complexBatches[] = {{1, {{32, 6, 6}}, {21, 0, 0}}, {1, {{64, 0, 0}}, {37, 0, 0}}};
+    const Request realBatches[] = {{1, {{33, 0, 0}}, {21, 0, 0}}, {1, {{64, 0, 0}}, {10, 0, 0}}};
+    for (const Placement placement : {Placement::Inplace, Placement::Ooplace}) {
+        for (const Request& request : complexBatches)
+            expectEveryDeclineDeclinesTheTree<float, std::complex<float>, std::complex<float>>(batchMachine, request,
+                                                                                               placement);
+        for (const Request& request : realBatches)
+            expectEveryDeclineDeclinesTheTree<float, float, std::complex<float>>(batchMachine, request, placement);
     }
 }
 

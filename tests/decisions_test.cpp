@@ -11,7 +11,7 @@ namespace {
 // float figures: 32 KiB L1 (8192 reals), 1 MiB L2 (131072 reals in half), 8 threads.
 Figures floatFigures(std::int64_t cacheL1 = 32)
 {
-    return {cacheBudgets<float>({static_cast<std::uint32_t>(cacheL1), 1024, 8192}), 8};
+    return {cacheBudgets<float>({static_cast<std::uint32_t>(cacheL1), 1024, 8192}), 8, sizeof(float)};
 }
 
 struct Case {
@@ -132,7 +132,7 @@ TEST(Decisions, GrainSearchIsBoundedByTheUnitCount)
 {
     // A huge L1 makes the initial grain huge; the search must not try a
     // quarter of it in candidates. Counts of 6 and 7 with grain 2^40.
-    const Figures huge{{std::int64_t{1} << 50, std::int64_t{1} << 50, 0, 0, 8, 16}, 8};
+    const Figures huge{{std::int64_t{1} << 50, std::int64_t{1} << 50, 0, 0, 8, 16}, 8, sizeof(float)};
     const Dim dims{1024, 0, 0};
     const Dim six{6, 0, 0};
     const Decision decision = classify(Kind::Complex, In, 1, &dims, &six, huge);
@@ -146,7 +146,7 @@ TEST(Decisions, GrainSearchIsBoundedByTheUnitCount)
 // always gets plane teams.
 TEST(Decisions, ZeroCacheFigures)
 {
-    const Figures zero{{0, 0, 0, 0, 8, 16}, 8};
+    const Figures zero{{0, 0, 0, 0, 8, 16}, 8, sizeof(float)};
     const Case zeroCases[] = {
         {"tiny transform", C, In, {{8, 0, 0}}, {1, 0, 0}, Strategy::PlainBatch, 1},
         {"many tiny transforms, no search", C, In, {{8, 0, 0}}, {1000, 0, 0}, Strategy::PlainBatch, 1},

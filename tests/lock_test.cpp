@@ -9,6 +9,7 @@
 #include "parallel_fixtures.h"
 #include "support/harness.h"
 #include "support/recording.h"
+#include "support/subrequests.h"
 
 namespace zun::fft::testing {
 namespace {
@@ -127,6 +128,7 @@ TEST(TuningLock, DeclinedSubPlanReleasesEverything)
             << "declined sub-request " << declined;
         EXPECT_TRUE(tuningMutexFree());
         EXPECT_EQ(recorded.recorder->livePlans(), 0);
+        support::expectNothingAskedAfter(recorded.recorder->calls(), declined);
     }
 }
 

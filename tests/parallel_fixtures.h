@@ -16,6 +16,7 @@
 #include "support/harness.h"
 #include "support/hungry.h"
 #include "support/recording.h"
+#include "support/subrequests.h"
 
 namespace zun::fft::testing {
 
@@ -148,8 +149,8 @@ private:
 };
 
 // Whatever sub-request of a request (the whole tree of them) is declined, the request declines,
-// frees what it built and releases the tuning lock, which it took once and
-// held across every sub-request.
+// frees what it built, asks for nothing more and releases the tuning lock,
+// which it took once and held across every sub-request.
 template <typename T, typename In, typename Out>
 void expectEveryDeclineDeclinesTheTree(const Machine& machine, const support::Request& request, Placement placement)
 {
@@ -178,6 +179,7 @@ void expectEveryDeclineDeclinesTheTree(const Machine& machine, const support::Re
         recorded.recorder->declineMake(declined);
         EXPECT_FALSE(make(recorded)) << "declined sub-request " << declined;
         EXPECT_EQ(recorded.recorder->livePlans(), 0) << "declined sub-request " << declined;
+        support::expectNothingAskedAfter(recorded.recorder->calls(), declined);
         EXPECT_TRUE(tuningMutexFree());
     }
 }

@@ -70,7 +70,8 @@ inline void expectAsked(const std::vector<support::FactoryCall>& calls, const st
 }
 
 // Refusing any one of the sub-plans a request makes declines the whole
-// request, in both placements, and frees every plan already made.
+// request, in both placements, frees every plan already made and asks for
+// nothing more.
 template <typename T, typename In, typename Out>
 void expectEveryRefusalDeclines(const Recorded<T, In, Out>& recorded, const std::vector<support::Request>& requests)
 {
@@ -94,6 +95,7 @@ void expectEveryRefusalDeclines(const Recorded<T, In, Out>& recorded, const std:
                 recorder.declineMake(k);
                 EXPECT_FALSE(planComesBack()) << "make call " << k << " refused";
                 EXPECT_EQ(recorder.livePlans(), 0) << "make call " << k << " refused";
+                support::expectNothingAskedAfter(recorder.calls(), k);
             }
         }
     }

@@ -255,17 +255,20 @@ TEST_F(PlaneTeamsComplexRecorded, EachEntryIsCopiedByTheHeaderOfItsPlansRecord)
 }
 
 // A declined sub-request leaves the strategy incomplete, so that the factory
-// declines the whole request; what was made is freed with it.
+// declines the whole request; what was made is freed with it, and nothing is
+// asked after it.
 TEST_F(PlaneTeamsComplexRecorded, DeclinedSubRequestLeavesItIncomplete)
 {
-    const Request request{3, {{5, 0, 0}, {12, 0, 0}, {20, 0, 0}}, {1, 0, 0}};
-    for (std::int64_t declined = 0; declined < 7; ++declined) {
-        recorder->declineMake(declined);
-        EXPECT_FALSE(make<omp::OmpInplaceCCPackedPlaneTeams<float>>(request)->complete()) << declined;
-        EXPECT_EQ(recorder->livePlans(), 0);
-    }
+    const Request packed{3, {{5, 0, 0}, {12, 0, 0}, {20, 0, 0}}, {1, 0, 0}};
+    const Request strided{3, {{5, 0, 0}, {12, 44, 0}, {16, 0, 0}}, {1, 0, 0}};
+    declineEachMakeOf<omp::OmpInplaceCCPackedPlaneTeams<float>>(packed.dims.data(), packed.batch);
+    declineEachMakeOf<omp::OmpOoplaceCCPackedPlaneTeams<float>>(packed.dims.data(), packed.batch);
+    declineEachMakeOf<omp::OmpInplaceCCStridedPlaneTeams<float>>(strided.dims.data(), strided.batch);
+    declineEachMakeOf<omp::OmpOoplaceCCStridedPlaneTeams<float>>(strided.dims.data(), strided.batch);
+
+    recorder->declineMake(6);
     recorder->clear();
-    EXPECT_FALSE(support::makePlan<Placement::Inplace>(*recorded.parallel, request)) << "the factory declines";
+    EXPECT_FALSE(support::makePlan<Placement::Inplace>(*recorded.parallel, packed)) << "the factory declines";
     recorder->declineNothing();
 }
 

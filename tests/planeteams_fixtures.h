@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,26 @@ protected:
         recorder->clear();
         return std::make_unique<Strategy>(contextAtLevels(*recorded.parallel, 1), dims, batch, unevenKey.data(),
                                           callersTuning);
+    }
+
+    // Declines each make call in turn, of the planner or of its companion: the
+    // strategy is left incomplete, frees what it made and asks for nothing
+    // more. The calls are counted on an undeclined make, so the last one is
+    // declined too.
+    template <typename Strategy>
+    void declineEachMakeOf(const Dim* dims, const Dim& batch)
+    {
+        SCOPED_TRACE(make<Strategy>(dims, batch, tuning)->toString());
+        std::int64_t makes = 0;
+        for (const support::FactoryCall& call : recorder->calls()) makes += call.makeIndex >= 0;
+        ASSERT_GE(makes, 5);
+        for (std::int64_t declined = 0; declined < makes; ++declined) {
+            recorder->declineMake(declined);
+            EXPECT_FALSE(make<Strategy>(dims, batch, tuning)->complete()) << "make call " << declined << " declined";
+            EXPECT_EQ(recorder->livePlans(), 0) << "make call " << declined << " declined";
+            support::expectNothingAskedAfter(recorder->calls(), declined);
+        }
+        recorder->declineNothing();
     }
 
     // Both entries asked for (one when N0 = N1) and, in tuning mode, written.

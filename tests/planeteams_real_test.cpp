@@ -173,22 +173,10 @@ protected:
         return PlaneTeamsRecordedFixture::make<Strategy>(dims, Dim{1, 0, 0}, tuning);
     }
 
-    // Declines each make call in turn, of the planner or of its companion.
-    // The calls are counted on an undeclined make, so the last one (out of
-    // place, the last-column plan) is declined too.
     template <typename Strategy>
     void declineEachMakeOf(const Dim (&dims)[3])
     {
-        SCOPED_TRACE(make<Strategy>(dims)->toString());
-        std::int64_t makes = 0;
-        for (const FactoryCall& call : recorder->calls()) makes += call.makeIndex >= 0;
-        ASSERT_GE(makes, 7);
-        for (std::int64_t declined = 0; declined < makes; ++declined) {
-            recorder->declineMake(declined);
-            EXPECT_FALSE(make<Strategy>(dims)->complete()) << "make call " << declined << " declined";
-            EXPECT_EQ(recorder->livePlans(), 0) << "make call " << declined << " declined";
-        }
-        recorder->declineNothing();
+        PlaneTeamsRecordedFixture::declineEachMakeOf<Strategy>(dims, Dim{1, 0, 0});
     }
 };
 

@@ -141,6 +141,16 @@ TEST(RowColumnComplex, OoplaceSubRequestsAlternateLayouts)
     EXPECT_EQ(made[0].batch->outStride, 56);
 }
 
+// Every sub-request refused in turn, in both placements: the request declines,
+// frees what it built and asks for nothing more.
+TEST(RowColumnComplex, ARefusedSubPlanDeclinesTheRequest)
+{
+    const Request request{2, {{9, 0, 0}, {64, 0, 0}}, {1, 0, 0}};  // 1 KiB L1: row/column
+    for (const Placement placement : {Placement::Inplace, Placement::Ooplace})
+        expectEveryDeclineDeclinesTheTree<float, std::complex<float>, std::complex<float>>(Machine{4, 1, 1}, request,
+                                                                                           placement);
+}
+
 TEST(RowColumnComplex, ExtraArgReachesTheRowPlansOnly)
 {
     RecordedComplex<double> recorded(rowColumnMachine);

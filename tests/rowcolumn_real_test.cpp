@@ -405,6 +405,7 @@ TEST(RowColumnRealRecorded, ARefusedSubPlanDeclinesTheRequest)
             recorder->declineMake(k);
             EXPECT_FALSE(planComesBack(placement)) << "make call " << k << " refused";
             EXPECT_EQ(recorder->livePlans(), 0) << "make call " << k << " refused";
+            support::expectNothingAskedAfter(recorder->calls(), k);
         }
         recorder->declineNothing();
     }

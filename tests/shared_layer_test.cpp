@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -82,13 +83,19 @@ TEST(PlanSet, RequestsInTheOrderGivenAndATailOnlyWhenThereIsOne)
     }
 }
 
-TEST(PlanSet, ADeclinedPieceMakesTheRequestIncomplete)
+TEST(PlanSet, ADeclinedPieceMakesTheRequestIncompleteAndNothingMoreIsAsked)
 {
     PlanSet<FakePlan> set(100, 8, 5);
     SubPlans subPlans;
-    set.request(blockTailUnit, subPlans,
-                [](std::int64_t count) { return count == 4 ? nullptr : std::make_unique<FakePlan>(FakePlan{count}); });
+    std::vector<std::int64_t> asked;
+    auto declineTheTail = [&](std::int64_t count) {
+        asked.push_back(count);
+        return count == 4 ? nullptr : std::make_unique<FakePlan>(FakePlan{count});
+    };
+    set.request(blockTailUnit, subPlans, declineTheTail);
     EXPECT_FALSE(subPlans.complete());
+    EXPECT_FALSE(subPlans.require(declineTheTail, 8)) << "a single plan after the decline";
+    EXPECT_EQ(asked, (std::vector<std::int64_t>{16, 4})) << "block, then the declined tail; no unit, no single plan";
 }
 
 TEST(PlanSet, WalksAShareWithBlocksUnitsAndTheTailOnTheLastThread)
@@ -148,6 +155,37 @@ TEST(WorkLayouts, SlicesSideAreasAndGetters)
     // Side buffers follow the slices of the outer team that runs.
     EXPECT_EQ(sideAfter.side(work, NestedPlace{{1, 2}, {0, 2}, {}}), work + 4 * 16 + 32);
     EXPECT_EQ(sideAfter.side(work, NestedPlace{{0, 1}, {0, 2}, {}}), work + 2 * 16);
+}
+
+// A slice no buffer can hold, needed by a plan or reserved by a parent: every
+// size saturates at the largest value, never wrapping below what it counts.
+TEST(WorkLayouts, SizesSaturateInsteadOfWrapping)
+{
+    const std::uint64_t largest = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(roundUpToLine<float>(largest - 15), largest - 15) << "the largest whole number of lines";
+    EXPECT_EQ(roundUpToLine<float>(largest - 14), largest);
+    EXPECT_EQ(roundUpToLine<_Float16>(largest), largest);
+
+    const FakePlan hungry{static_cast<std::int64_t>(largest / 10)};  // largest - 5 reals
+    FlatSlices<float> flat(4);
+    flat.fit(&hungry);
+    EXPECT_EQ(flat.threadWorkSize(), largest);
+    EXPECT_EQ(flat.workSize(), largest);
+
+    NestedSlices<double> nested({2, 3});
+    nested.reserveThreadWork(largest / 4);
+    EXPECT_EQ(nested.threadWorkSize(), largest / 4) << "the slice as reserved";
+    EXPECT_EQ(nested.workSize(), largest);
+
+    SideThenSlices<float, FlatSlices<float>> sideFirst(1, 64);
+    sideFirst.reserveThreadWork(largest - 10);
+    EXPECT_EQ(sideFirst.workSize(), largest);
+
+    SlicesThenSideBuffers<float> sideAfter({1, 1}, 64);
+    sideAfter.reserveThreadWork(largest - 10);
+    EXPECT_EQ(sideAfter.workSize(), largest);
+    SlicesThenSideBuffers<float> widestSides({2, 1}, largest - 100);
+    EXPECT_EQ(widestSides.workSize(), largest);
 }
 
 }  // namespace

@@ -135,9 +135,7 @@ Decision classify(Kind kind, Placement placement, std::size_t rank, const Dim* d
     const std::int64_t reals = transformReals(request);
     std::int64_t total = 0;
     if (reals == 0 || __builtin_mul_overflow(reals, count, &total)) return decision;
-    // A cache line is 64 bytes.
-    const std::int64_t realBytes = 64 / figures.lineReals;
-    if (!layoutsFit(kind, placement, rank, dims, *batch, count, realBytes)) return decision;
+    if (!layoutsFit(kind, placement, rank, dims, *batch, count, figures.realBytes)) return decision;
     decision.transformReals = reals;
     decision.grain = kind == Kind::Complex ? complexGrain(request, contiguous, reals, figures)
                                            : realGrain(request, reals, figures);

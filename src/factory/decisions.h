@@ -37,15 +37,17 @@ struct Decision {
     bool unitStride = true;           // the innermost axis is contiguous
 };
 
-// The factory's figures: its cache budgets in reals of its type, and its threads.
+// The factory's figures: its cache budgets in reals of its type, its threads,
+// and the bytes of one real of its type.
 struct Figures : CacheBudgets {
     std::int64_t threads;
+    std::int64_t realBytes;
 };
 
 template <typename T, Kind K>
 Figures figuresOf(const StrategyContext<T, K>& context)
 {
-    return {context.caches, context.threads};
+    return {context.caches, context.threads, static_cast<std::int64_t>(sizeof(T))};
 }
 
 Decision classify(Kind kind, Placement placement, std::size_t rank, const Dim* dims, const Dim* batch,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 namespace zun::fft::omp {
 
@@ -14,10 +15,14 @@ template <typename T>
 inline constexpr std::int64_t lineReals = 64 / static_cast<std::int64_t>(sizeof(T));
 
 // Least multiple of lineReals<T> not below n: slices start on whole lines.
+// Above the largest such multiple there is none, and the size saturates at
+// the largest value rather than wrap to a small one.
 template <typename T>
 constexpr std::uint64_t roundUpToLine(std::uint64_t n)
 {
     const std::uint64_t line = lineReals<T>;
+    const std::uint64_t largest = std::numeric_limits<std::uint64_t>::max();
+    if (n > largest - (line - 1)) return largest;
     return (n + line - 1) & ~(line - 1);
 }
 

@@ -105,13 +105,17 @@ void invoke(const OoplaceCompute<T>& plan, const Call& call, const Arrays<T, Pla
 }
 
 // The four compute operations of a strategy, all routed to Derived::run(call,
-// arrays, work).
+// arrays, work), on the base every strategy class derives from; it also names
+// the strategy's Real type and placement, which makeComplete reads.
 template <typename Derived, typename T, Placement P>
 class RoutedCompute;
 
 template <typename Derived, typename T>
 class RoutedCompute<Derived, T, Placement::Inplace> : public InplaceCompute<T> {
 public:
+    using Real = T;
+    static constexpr Placement placement = Placement::Inplace;
+
     void forward(T* data, T* work) const override { route({Direction::Forward}, data, work); }
     void backward(T* data, T* work) const override { route({Direction::Backward}, data, work); }
     void forwardWithArg(void* extraArg, T* data, T* work) const override
@@ -133,6 +137,9 @@ private:
 template <typename Derived, typename T>
 class RoutedCompute<Derived, T, Placement::Ooplace> : public OoplaceCompute<T> {
 public:
+    using Real = T;
+    static constexpr Placement placement = Placement::Ooplace;
+
     void forward(const T* first, T* second, T* work) const override
     {
         route({Direction::Forward}, first, second, work);

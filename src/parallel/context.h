@@ -23,12 +23,13 @@ struct StrategyContext {
     CacheBudgets caches;
 
     // Where column plans come from: the complex planner itself, or the real
-    // planner's companion. Asked only when a strategy needs it, so the
-    // companion is fetched at that point of the sub-request sequence.
-    const ComplexFactory<T>& complexPlanner() const
+    // planner's companion, which a real planner of real transforms only may
+    // not have (null). Asked only when a strategy needs it, so the companion
+    // is fetched at that point of the sub-request sequence.
+    const ComplexFactory<T>* complexPlanner() const
     {
-        if constexpr (K == Kind::Complex) return inner;
-        else return *inner.complexFactory();
+        if constexpr (K == Kind::Complex) return &inner;
+        else return inner.complexFactory();
     }
 };
 

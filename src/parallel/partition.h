@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "parallel/caches.h"
@@ -85,12 +86,28 @@ void runShare(const Share& share, std::int64_t block, std::int64_t unit, const P
     if (share.runsTail && tailPlan) run(*tailPlan, share.tailBegin);
 }
 
+// A sub-plan that runs a team of its own cuts its work into per-thread
+// slices; a serial one uses all of its work and keeps nothing per thread.
+template <typename Plan>
+bool runsTeamOfItsOwn(const Plan& plan)
+{
+    return plan.threadCount() >= 2;
+}
+
 // What a sub-plan needs of each thread's slice: one of its own slices when it
 // runs a team of its own, else all of its work.
 template <typename Plan>
 std::uint64_t threadWorkNeed(const Plan& plan)
 {
-    return plan.threadCount() >= 2 ? plan.threadWorkSize() : plan.workSize();
+    return runsTeamOfItsOwn(plan) ? plan.threadWorkSize() : plan.workSize();
+}
+
+// A parent that shares its slices with a sub-plan raises the sub-plan's to
+// `n` reals; only a sub-plan that runs a team of its own has any.
+template <typename Plan>
+void reserveInParallel(Plan& plan, std::size_t n)
+{
+    if (runsTeamOfItsOwn(plan)) plan.reserveThreadWork(n);
 }
 
 // The work of a plan that runs in a slice; an absent optional plan needs none.
@@ -104,6 +121,21 @@ template <typename Plan>
 std::uint64_t workNeed(const std::unique_ptr<Plan>& plan)
 {
     return workNeed(plan.get());
+}
+
+// Work sizes in reals saturate at the largest value instead of wrapping: a
+// size that does not fit asks for a buffer no caller can have, never for a
+// smaller one that the slices would overrun.
+inline std::uint64_t saturatingSum(std::uint64_t a, std::uint64_t b)
+{
+    std::uint64_t sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
+}
+
+inline std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b)
+{
+    std::uint64_t product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
 }
 
 // A slice must hold the work of every plan that runs in it, rounded up to

@@ -34,15 +34,16 @@ public:
     }
 
     // Asks `make(count)` for one piece's plan and marks it required. The tail
-    // plan is asked for only when there is a tail.
+    // plan is asked for only when there is a tail; no plan once a required one
+    // was declined.
     template <typename Make>
     void request(Piece piece, SubPlans& subPlans, Make&& make)
     {
         switch (piece) {
-        case Piece::Block: block_ = subPlans.require(make(perBlock_)); break;
-        case Piece::Unit: unitPlan_ = subPlans.require(make(unit_)); break;
+        case Piece::Block: block_ = subPlans.require(make, perBlock_); break;
+        case Piece::Unit: unitPlan_ = subPlans.require(make, unit_); break;
         case Piece::Tail:
-            if (tailCount() != 0) tail_ = subPlans.require(make(tailCount()));
+            if (tailCount() != 0) tail_ = subPlans.require(make, tailCount());
             break;
         }
     }

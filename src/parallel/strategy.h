@@ -29,9 +29,6 @@ namespace zun::fft::omp {
 template <typename Derived, typename T, Placement P>
 class Strategy : public RoutedCompute<Derived, T, P> {
 public:
-    using Real = T;
-    static constexpr Placement placement = P;
-
     std::size_t workSize() const override { return self().work.workSize(); }
     int threadCount() const override { return self().work.threadCount(); }
     std::size_t threadWorkSize() const override { return self().work.threadWorkSize(); }

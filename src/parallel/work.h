@@ -5,7 +5,9 @@
 // strategy forwards them and writes none of its own.
 //
 // Slice offsets use the stored team sizes: an inner team smaller than asked
-// for leaves gaps but never overlaps another thread's slice.
+// for leaves gaps but never overlaps another thread's slice. Work sizes
+// saturate (saturatingSum, saturatingProduct): a parent may reserve slices no
+// buffer can hold, and workSize() then never wraps below what they reach.
 #pragma once
 
 #include <cstddef>
@@ -29,9 +31,6 @@ public:
         workPerThread_ = sliceFor<T>(parts...);
     }
 
-    // Raises every slice to what a parallel sub-plan needs per thread.
-    void raise(std::uint64_t need) { raiseSlice(workPerThread_, need); }
-
     const NestedTeams& teams() const { return teams_; }
     std::size_t workSize() const { return slicesReals(); }
     int threadCount() const { return teams_.threadCount(); }
@@ -41,7 +40,7 @@ public:
 protected:
     std::uint64_t slicesReals() const
     {
-        return static_cast<std::uint64_t>(teams_.outerThreads) * teams_.innerThreads * workPerThread_;
+        return saturatingProduct(static_cast<std::uint64_t>(teams_.threadCount()), workPerThread_);
     }
     T* slice(T* base, int outerThread, int innerThread) const
     {
@@ -90,7 +89,7 @@ public:
     T* side(T* work) const { return work; }
     // Where the slices start in a direction that does or does not use the side area.
     T* slices(T* work, bool usesSide) const { return usesSide ? work + sideReals_ : work; }
-    std::size_t workSize() const { return sideReals_ + Grid::workSize(); }
+    std::size_t workSize() const { return saturatingSum(sideReals_, Grid::workSize()); }
 
 private:
     std::uint64_t sideReals_;
@@ -115,7 +114,8 @@ public:
     }
     std::size_t workSize() const
     {
-        return this->slicesReals() + static_cast<std::uint64_t>(this->teams_.outerThreads) * sideReals_;
+        const std::uint64_t sideBuffers = saturatingProduct(this->teams_.outerThreads, sideReals_);
+        return saturatingSum(this->slicesReals(), sideBuffers);
     }
 
 private:

@@ -53,9 +53,9 @@ public:
             return context.inner.makeSplitBackward(2, rows, &planes, keyRecord(key, 1), tuning);
         });
 
-        const auto& companion = context.complexPlanner();
+        const ComplexFactory<T>* companion = columnPlanner(context, this->subPlans);
         auto columns = [&](const Dim& firstAxis, std::int64_t count, auto maker) {
-            return this->subPlans.require(maker(companion, firstAxis, key, columnsTuning)(count));
+            return this->subPlans.require(maker(companion, firstAxis, key, columnsTuning), count);
         };
         firstDimPlanOut = columns(shape.firstAxis(shape.planeStride.out), shape.rowLength,
                                   columnMaker<Placement::Inplace, T>);

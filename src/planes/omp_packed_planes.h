@@ -35,7 +35,7 @@ public:
           columnPlansOut(this->shape.planeColumns(), lineColumns<T>, this->work.threads())
     {
         const auto columnsTuning = this->requestPlanePlans(context, dims, key, tuning);
-        const auto& planner = context.complexPlanner();
+        const ComplexFactory<T>* planner = columnPlanner(context, this->subPlans);
         auto columnsOf = [&](std::int64_t planeStride) {
             return columnMaker<Placement::Inplace>(planner, this->shape.firstAxis(planeStride), key, columnsTuning);
         };

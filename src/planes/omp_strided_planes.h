@@ -31,11 +31,11 @@ public:
         : Frame(context, dims, batch)
     {
         const auto columnsTuning = this->requestPlanePlans(context, dims, key, tuning);
-        const auto& planner = context.complexPlanner();
+        const ComplexFactory<T>* planner = columnPlanner(context, this->subPlans);
         auto rowPlan = [&](std::int64_t planeStride) {
             const auto make =
                 columnMaker<Placement::Inplace>(planner, this->shape.firstAxis(planeStride), key, columnsTuning);
-            return this->subPlans.require(make(this->shape.rowLength));
+            return this->subPlans.require(make, this->shape.rowLength);
         };
         firstDimPlanIn = rowPlan(this->shape.planeStride.in);
         if constexpr (P == Placement::Ooplace) firstDimPlanOut = rowPlan(this->shape.planeStride.out);

@@ -61,10 +61,11 @@ public:
         rows.request({Piece::Block, Piece::Unit}, subPlans,
                      planMaker<P>(inner, 1, &row, rowStrides, keys.rows, tuning));
 
-        const auto makeColumnsIn =
-            columnMaker<Placement::Inplace>(inner, Dim{rowCount, rowStrides.in, 0}, keys.columns, outerTuning.columns);
-        const auto makeColumnsOut =
-            columnMaker<Placement::Inplace>(inner, Dim{rowCount, rowStrides.out, 0}, keys.columns, outerTuning.columns);
+        const ComplexFactory<T>* planner = columnPlanner(context, subPlans);
+        const auto makeColumnsIn = columnMaker<Placement::Inplace>(planner, Dim{rowCount, rowStrides.in, 0},
+                                                                   keys.columns, outerTuning.columns);
+        const auto makeColumnsOut = columnMaker<Placement::Inplace>(planner, Dim{rowCount, rowStrides.out, 0},
+                                                                    keys.columns, outerTuning.columns);
         if constexpr (PackedRows || P == Placement::Inplace) {
             columnsIn.request(blockTailUnit, subPlans, makeColumnsIn);
         } else {
@@ -77,9 +78,9 @@ public:
             }
         }
 
-        const auto makeFirstDimIn = columnMaker<Placement::Inplace>(inner, Dim{planeCount, planeStrides.in, 0},
+        const auto makeFirstDimIn = columnMaker<Placement::Inplace>(planner, Dim{planeCount, planeStrides.in, 0},
                                                                     keys.firstDim, outerTuning.firstDim);
-        const auto makeFirstDimOut = columnMaker<Placement::Inplace>(inner, Dim{planeCount, planeStrides.out, 0},
+        const auto makeFirstDimOut = columnMaker<Placement::Inplace>(planner, Dim{planeCount, planeStrides.out, 0},
                                                                      keys.firstDim, outerTuning.firstDim);
         if constexpr (PackedRows) {
             for (const Piece piece : blockTailUnit) {
@@ -88,8 +89,8 @@ public:
             }
         } else {
             // One call covers the adjacent elements of one row.
-            firstDimIn = subPlans.require(makeFirstDimIn(rowLength));
-            if constexpr (P == Placement::Ooplace) firstDimOut = subPlans.require(makeFirstDimOut(rowLength));
+            firstDimIn = subPlans.require(makeFirstDimIn, rowLength);
+            if constexpr (P == Placement::Ooplace) firstDimOut = subPlans.require(makeFirstDimOut, rowLength);
         }
 
         work.fit(rows, columnsOut, columnsIn, firstDimIn, firstDimOut);

@@ -53,7 +53,7 @@ public:
         rows.request(blockTailUnit, subPlans,
                      planMaker<P>(context.inner, 1, &row, {rowStride, rowStride}, keys.rows, tuning));
 
-        const ComplexFactory<T>& companion = context.complexPlanner();
+        const ComplexFactory<T>* companion = columnPlanner(context, subPlans);
         const Dim inPlaneColumn{rowCount, rowStride, 0};
         columns.request(blockTailUnit, subPlans,
                         columnMaker<P>(companion, inPlaneColumn, keys.columns, outerTuning.columns));
@@ -61,7 +61,7 @@ public:
         const Dim firstDimColumn{planeCount, planeStride, 0};
         const auto makeFirstDim = columnMaker<P>(companion, firstDimColumn, keys.firstDim, outerTuning.firstDim);
         if constexpr (PackedRows) firstDim.request(blockTailUnit, subPlans, makeFirstDim);
-        else firstDim = subPlans.require(makeFirstDim(columnCount));  // all columns of one row per call
+        else firstDim = subPlans.require(makeFirstDim, columnCount);  // all columns of one row per call
 
         work.fit(rows, columns, firstDim);
     }

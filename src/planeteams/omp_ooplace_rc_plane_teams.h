@@ -78,7 +78,7 @@ public:
         splitRows.request(Piece::Unit, subPlans, makeSplitRows);
         rows.request(Piece::Unit, subPlans, makeRows);
 
-        const ComplexFactory<T>& companion = context.complexPlanner();
+        const ComplexFactory<T>* companion = columnPlanner(context, subPlans);
         const Dim inPlaneColumnOut{rowCount, rowStrides.out, 0};
         const Dim inPlaneColumnIn{rowCount, rowStrides.in, 0};
         const auto makeOut = columnMaker<Placement::Inplace>(companion, inPlaneColumnOut, keys.columns,
@@ -92,20 +92,22 @@ public:
         // The side buffer's columns: G planes per call, or one.
         const Dim sideColumn{rowCount, sideRowReals, 0};
         const auto makeSide = columnMaker<Placement::Inplace>(companion, sideColumn, keys.columns, outerTuning.columns);
-        sideColumnGroupPlan = subPlans.require(makeSide(lineColumns<T>));
-        sideColumnPlan = subPlans.require(makeSide(1));
+        sideColumnGroupPlan = subPlans.require(makeSide, lineColumns<T>);
+        sideColumnPlan = subPlans.require(makeSide, 1);
 
         // Forward, all columns of one row per call; backward, all but the last
         // into the destination and the last into N0 adjacent side values.
         const Dim firstDimColumnOut{planeCount, planeStrides.out, 0};
         const Dim firstDimColumnBackward{planeCount, planeStrides.in, planeStrides.out};
         const Dim lastColumn{planeCount, 2, planeStrides.out};
-        firstDimPlanOut = subPlans.require(columnMaker<Placement::Inplace>(companion, firstDimColumnOut, keys.firstDim,
-                                                                           outerTuning.firstDim)(columnCount));
-        firstDimPlanBackward = subPlans.require(columnMaker<Placement::Ooplace>(
-            companion, firstDimColumnBackward, keys.firstDim, outerTuning.firstDim)(columnCount - 1));
-        lastColumnPlan = subPlans.require(
-            columnMaker<Placement::Ooplace>(companion, lastColumn, keys.firstDim, outerTuning.firstDim)(1));
+        const std::shared_ptr<T>& firstDimTuning = outerTuning.firstDim;
+        firstDimPlanOut = subPlans.require(
+            columnMaker<Placement::Inplace>(companion, firstDimColumnOut, keys.firstDim, firstDimTuning), columnCount);
+        firstDimPlanBackward = subPlans.require(
+            columnMaker<Placement::Ooplace>(companion, firstDimColumnBackward, keys.firstDim, firstDimTuning),
+            columnCount - 1);
+        lastColumnPlan =
+            subPlans.require(columnMaker<Placement::Ooplace>(companion, lastColumn, keys.firstDim, firstDimTuning), 1);
 
         work.fit(rows, splitRows, columnsOut, columnsIn, sideColumnGroupPlan, sideColumnPlan, firstDimPlanOut,
                  firstDimPlanBackward, lastColumnPlan);

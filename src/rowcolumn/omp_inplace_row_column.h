@@ -40,7 +40,7 @@ public:
                          planMaker<P>(context.inner, 1, &row, shape.rowStride, keyRecord(key, 1), tuning));
         columnPlans.request(
             blockTailUnit, subPlans,
-            columnMaker<P>(context.complexPlanner(), shape.column(shape.rowStride.in), key, columnsTuning));
+            columnMaker<P>(columnPlanner(context, subPlans), shape.column(shape.rowStride.in), key, columnsTuning));
         work.fit(rowPlans, columnPlans);
     }
 

@@ -37,7 +37,7 @@ public:
         const Dim row{shape.columns, 2, 2};
         rowPlans.request(blockTailUnit, subPlans,
                          planMaker<P>(context.inner, 1, &row, shape.rowStride, keyRecord(key, 1), tuning));
-        const auto& planner = context.complexPlanner();
+        const ComplexFactory<T>* planner = columnPlanner(context, subPlans);
         const auto makeIn =
             columnMaker<Placement::Inplace>(planner, shape.column(shape.rowStride.in), key, columnsTuning);
         const auto makeOut =

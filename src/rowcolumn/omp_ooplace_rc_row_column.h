@@ -49,7 +49,7 @@ public:
         const Dim row{dims[1].size, 1, 2};
         rowPlans.request(blockTailUnit, subPlans, planMaker<P>(inner, 1, &row, shape.rowStride, rowKey, tuning));
 
-        const auto& companion = context.complexPlanner();
+        const ComplexFactory<T>* companion = columnPlanner(context, subPlans);
         const ItemSpacing& rowStride = shape.rowStride;
         columnPlans.request(
             blockTailUnit, subPlans,
@@ -60,7 +60,7 @@ public:
             blockTailUnit, subPlans,
             columnMaker<P>(companion, shape.column(rowStride.in, rowStride.out), key, columnsTuning));
         lastColumnPlan =
-            subPlans.require(columnMaker<P>(companion, Dim{shape.rows, 2, rowStride.out}, key, columnsTuning)(1));
+            subPlans.require(columnMaker<P>(companion, Dim{shape.rows, 2, rowStride.out}, key, columnsTuning), 1);
         splitRowPlans.request(blockTailUnit, subPlans, [&](std::int64_t count) {
             const Dim rowsWithSide{count, rowStride.in, 2};
             return inner.makeSplitBackward(1, &row, &rowsWithSide, rowKey, tuning);

@@ -21,8 +21,6 @@ namespace zun::fft::omp {
 template <typename T, Placement P>
 class OmpCCPackedSplitFirstDim final : public RoutedCompute<OmpCCPackedSplitFirstDim<T, P>, T, P> {
 public:
-    using Real = T;
-    static constexpr Placement placement = P;
     using Context = StrategyContext<T, Kind::Complex>;
     using RestPlan = Compute<T, P>;
     using FirstDimPlan = InplaceCompute<T>;
@@ -32,23 +30,25 @@ public:
         : howmany(transformCount(batch->size)), distance(distances(Kind::Complex, P, rank, dims, *batch))
     {
         const auto axis0Tuning = firstAxisTuning<P>(context, rank, dims, key, tuning);
-        restPlan = subPlans.require(makeRestPlan<P>(context, rank, dims, key, tuning));
+        restPlan = subPlans.require(restPlanMaker<P>(context, rank, dims, key, tuning));
 
         // Axis 0 at every complex element of a slice, in place on the array the rest plan wrote.
         std::int64_t sliceElements = 1;
         for (std::size_t k = 1; k < rank; ++k) sliceElements *= dims[k].size;
         const ItemSpacing axis0 = axisStrides(Kind::Complex, P, rank, dims, 0);
-        const Dim elements{sliceElements, 2, 0};
         auto firstDimPlanAlong = [&](std::int64_t stride) {
             const Dim axis{dims[0].size, stride, 0};
-            return subPlans.require(makeSubPlan<Placement::Inplace>(context.parallel, 1, &axis, elements, key,
-                                                                   axis0Tuning));
+            const ItemSpacing adjacentElements{2, 2};
+            return subPlans.require(
+                planMaker<Placement::Inplace>(context.parallel, 1, &axis, adjacentElements, key, axis0Tuning),
+                sliceElements);
         };
         firstDimPlanIn = firstDimPlanAlong(axis0.in);
         if constexpr (P == Placement::Ooplace) firstDimPlanOut = firstDimPlanAlong(axis0.out);
         if (!subPlans.complete()) return;
 
-        forEachSubPlan([this](auto&... plans) { reserveInParallel(largestThreadWorkNeed(plans...), plans...); });
+        // The sub-plans run one after the other on the same slices.
+        reserveThreadWork(threadWorkSize());
     }
 
     bool complete() const { return subPlans.complete(); }
@@ -74,12 +74,12 @@ public:
     }
     std::size_t threadWorkSize() const override
     {
-        return forEachSubPlan([](const auto&... plans) { return largestThreadWorkNeed(plans...); });
+        return forEachSubPlan([](const auto&... plans) { return std::max({threadWorkNeed(plans)...}); });
     }
     // Stored nowhere: the parallel sub-plans hold the slices.
     void reserveThreadWork(std::size_t n) override
     {
-        forEachSubPlan([n](auto&... plans) { reserveInParallel(n, plans...); });
+        forEachSubPlan([n](auto&... plans) { (reserveInParallel(plans, n), ...); });
     }
     std::string toString() const override
     {
@@ -105,20 +105,6 @@ private:
     {
         if constexpr (P == Placement::Inplace) return visit(*restPlan, *firstDimPlanIn);
         else return visit(*restPlan, *firstDimPlanIn, *firstDimPlanOut);
-    }
-
-    template <typename... Plans>
-    static std::uint64_t largestThreadWorkNeed(const Plans&... plans)
-    {
-        return std::max({threadWorkNeed(plans)...});
-    }
-
-    // Sub-plans that run a team of their own cut the buffer into slices; each
-    // is raised to the common size. A serial one uses the whole buffer.
-    template <typename... Plans>
-    static void reserveInParallel(std::size_t n, Plans&... plans)
-    {
-        ((plans.threadCount() >= 2 ? plans.reserveThreadWork(n) : void()), ...);
     }
 
     std::int64_t howmany;

@@ -36,13 +36,14 @@ public:
           distance(distances(Kind::Complex, P, rank, dims, *batch))
     {
         const auto axis0Tuning = firstAxisTuning<P>(context, rank, dims, key, tuning);
-        restPlan = subPlans.require(makeRestPlan<P>(context, rank, dims, key, tuning));
+        restPlan = subPlans.require(restPlanMaker<P>(context, rank, dims, key, tuning));
 
         const ItemSpacing axis0 = axisStrides(Kind::Complex, P, rank, dims, 0);
+        const ComplexFactory<T>* planner = columnPlanner(context, subPlans);
         auto columnPlanAlong = [&](std::int64_t stride) {
             const Dim axis{dims[0].size, stride, 0};
-            return subPlans.require(
-                columnMaker<Placement::Inplace>(context.inner, axis, key, axis0Tuning)(dims[rank - 1].size));
+            return subPlans.require(columnMaker<Placement::Inplace>(planner, axis, key, axis0Tuning),
+                                    dims[rank - 1].size);
         };
         firstDimPlanIn = columnPlanAlong(axis0.in);
         if constexpr (P == Placement::Ooplace) firstDimPlanOut = columnPlanAlong(axis0.out);

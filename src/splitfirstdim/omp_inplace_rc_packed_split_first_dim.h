@@ -35,13 +35,14 @@ public:
           distance(distances(Kind::Real, P, rank, dims, *batch).in)
     {
         const auto axis0Tuning = firstAxisTuning<P>(context, rank, dims, key, tuning);
-        restPlan = subPlans.require(makeRestPlan<P>(context, rank, dims, key, tuning));
+        restPlan = subPlans.require(restPlanMaker<P>(context, rank, dims, key, tuning));
         if (!restPlan) return;
 
         work = FlatSlices<T>(restTeam(*restPlan));
         columnPlans = PlanSet<Plan>(columnCount, lineColumns<T>, work.threads());
         const Dim axis0{dims[0].size, effectiveStride(rank, dims, 0, Layout::InplaceReal), 0};
-        columnPlans.request(blockTailUnit, subPlans, columnMaker<P>(context.complexPlanner(), axis0, key, axis0Tuning));
+        columnPlans.request(blockTailUnit, subPlans,
+                            columnMaker<P>(columnPlanner(context, subPlans), axis0, key, axis0Tuning));
         if (!subPlans.complete()) return;
 
         work.fit(columnPlans);

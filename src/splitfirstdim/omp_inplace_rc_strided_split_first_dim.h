@@ -35,10 +35,10 @@ public:
           distance(distances(Kind::Real, P, rank, dims, *batch).in)
     {
         const auto axis0Tuning = firstAxisTuning<P>(context, rank, dims, key, tuning);
-        restPlan = subPlans.require(makeRestPlan<P>(context, rank, dims, key, tuning));
+        restPlan = subPlans.require(restPlanMaker<P>(context, rank, dims, key, tuning));
         const Dim axis0{dims[0].size, effectiveStride(rank, dims, 0, Layout::InplaceReal), 0};
-        firstDimPlan = subPlans.require(
-            columnMaker<P>(context.complexPlanner(), axis0, key, axis0Tuning)(halfColumns(dims[rank - 1].size)));
+        firstDimPlan = subPlans.require(columnMaker<P>(columnPlanner(context, subPlans), axis0, key, axis0Tuning),
+                                        halfColumns(dims[rank - 1].size));
         if (!subPlans.complete()) return;
 
         work = FlatSlices<T>(restTeam(*restPlan));

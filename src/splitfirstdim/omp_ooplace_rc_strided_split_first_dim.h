@@ -48,7 +48,7 @@ public:
           distance(distances(Kind::Real, P, rank, dims, *batch))
     {
         const auto axis0Tuning = firstAxisTuning<P>(context, rank, dims, key, tuning);
-        restPlan = subPlans.require(makeRestPlan<P>(context, rank, dims, key, tuning));
+        restPlan = subPlans.require(restPlanMaker<P>(context, rank, dims, key, tuning));
         if (!restPlan) return;
         const int threads = restTeam(*restPlan);
         const std::int64_t slicesPerCall = firstDimSize / threads;
@@ -58,24 +58,25 @@ public:
         sideOuterStride = sliceDims.front().outStride;
         const std::int64_t sideReals = sideOuterStride * middleDims.front().size;
         const PlanKey* sliceKey = keyRecord(key, 1);
-        auto slicePlan = [&](std::int64_t slices) {
+        auto makeSlicePlan = [&](std::int64_t slices) {
             const Dim sliceBatch{slices, firstDimStride.in, 2};
-            return subPlans.require(context.inner.makeSplitBackward(rank - 1, sliceDims.data(), &sliceBatch, sliceKey,
-                                                                    tuning));
+            return context.inner.makeSplitBackward(rank - 1, sliceDims.data(), &sliceBatch, sliceKey, tuning);
         };
-        sliceBlockPlan = slicePlan(slicesPerBlock);
+        sliceBlockPlan = subPlans.require(makeSlicePlan, slicesPerBlock);
         sliceDims.back().outStride = 1;
-        oneSlicePlan = slicePlan(1);
+        oneSlicePlan = subPlans.require(makeSlicePlan, 1);
 
-        const ComplexFactory<T>& columns = context.complexPlanner();
+        const ComplexFactory<T>* columns = columnPlanner(context, subPlans);
         const std::int64_t halfLength = dims[rank - 1].size / 2;
-        firstDimPlanOut = subPlans.require(
-            columnMaker<Placement::Inplace>(columns, Dim{firstDimSize, firstDimStride.out, 0}, key, axis0Tuning)(
-                halfLength + 1));
-        firstDimPlanBackward = subPlans.require(columnMaker<Placement::Ooplace>(
-            columns, Dim{firstDimSize, firstDimStride.in, firstDimStride.out}, key, axis0Tuning)(halfLength));
-        lastColumnPlan = subPlans.require(columnMaker<Placement::Ooplace>(
-            columns, Dim{firstDimSize, 2, firstDimStride.out}, key, axis0Tuning)(1));
+        const Dim forwardAxis{firstDimSize, firstDimStride.out, 0};
+        const Dim backwardAxis{firstDimSize, firstDimStride.in, firstDimStride.out};
+        const Dim lastColumnAxis{firstDimSize, 2, firstDimStride.out};
+        firstDimPlanOut =
+            subPlans.require(columnMaker<Placement::Inplace>(columns, forwardAxis, key, axis0Tuning), halfLength + 1);
+        firstDimPlanBackward =
+            subPlans.require(columnMaker<Placement::Ooplace>(columns, backwardAxis, key, axis0Tuning), halfLength);
+        lastColumnPlan =
+            subPlans.require(columnMaker<Placement::Ooplace>(columns, lastColumnAxis, key, axis0Tuning), 1);
         if (!subPlans.complete()) return;
 
         work = WorkLayout(threads, static_cast<std::uint64_t>(sideReals));

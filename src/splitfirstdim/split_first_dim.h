@@ -15,15 +15,17 @@
 
 namespace zun::fft::omp {
 
-// The rest plan: axes 1 to n-1 as a batch whose count and distances are the
-// first axis's size and strides. Its sub-requests re-enter the factory with
-// lockFlag false, so the whole tree is planned under the outermost request's
-// tuning lock, if it took one.
+// The maker of the rest plan: axes 1 to n-1 as a batch whose count and
+// distances are the first axis's size and strides. Its sub-requests re-enter
+// the factory with lockFlag false, so the whole tree is planned under the
+// outermost request's tuning lock, if it took one.
 template <Placement P, typename T, Kind K>
-std::unique_ptr<Compute<T, P>> makeRestPlan(const StrategyContext<T, K>& context, std::size_t rank, const Dim* dims,
-                                            const PlanKey* key, const std::shared_ptr<T>& tuning)
+auto restPlanMaker(const StrategyContext<T, K>& context, std::size_t rank, const Dim* dims, const PlanKey* key,
+                   const std::shared_ptr<T>& tuning)
 {
-    return makeSubPlan<P>(context.parallel, rank - 1, dims + 1, dims[0], keyRecord(key, 1), tuning);
+    return [&context, rank, dims, key, &tuning] {
+        return makeSubPlan<P>(context.parallel, rank - 1, dims + 1, dims[0], keyRecord(key, 1), tuning);
+    };
 }
 
 // The tuning entry of the plans along axis 0 names the sub-problem that
@@ -57,9 +59,6 @@ int restTeam(const Plan& restPlan)
 template <typename Derived, typename T, Placement P>
 class SplitOnRestTeam : public RoutedCompute<Derived, T, P> {
 public:
-    using Real = T;
-    static constexpr Placement placement = P;
-
     std::size_t workSize() const override { return std::max(restPlan().workSize(), self().work.workSize()); }
     int threadCount() const override { return self().work.threadCount(); }
     std::size_t threadWorkSize() const override
@@ -68,7 +67,7 @@ public:
     }
     void reserveThreadWork(std::size_t n) override
     {
-        if (restPlan().threadCount() >= 2) restPlan().reserveThreadWork(n);
+        reserveInParallel(restPlan(), n);
         mutableSelf().work.reserveThreadWork(n);
     }
 

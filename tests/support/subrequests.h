@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,19 @@ inline void expectRequests(const std::vector<FactoryCall>& calls, const std::vec
         EXPECT_EQ(call.keyOffset.value_or(none), want.keyOffset);
         EXPECT_EQ(call.tuningIndex.value_or(none), want.tuningIndex);
     }
+}
+
+// Once make call `declined` was refused, the request declines as a whole and
+// asks for nothing more: no make call, no companion, no tuning entry follows.
+inline void expectNothingAskedAfter(const std::vector<FactoryCall>& calls, std::int64_t declined)
+{
+    const auto refused =
+        std::find_if(calls.begin(), calls.end(), [&](const FactoryCall& call) { return call.makeIndex == declined; });
+    ASSERT_NE(refused, calls.end()) << "make call " << declined << " was never asked for";
+    EXPECT_TRUE(refused->declined);
+    for (auto call = std::next(refused); call != calls.end(); ++call)
+        ADD_FAILURE() << "asked after make call " << declined << " was declined: " << operationOf(*call)
+                      << (call->companion ? " (companion)" : "");
 }
 
 // With no caller tuning array, every plan made got an empty tuning pointer.
