@@ -11,4 +11,7 @@ zun_install_missing() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
-ZUN_BUILD_PACKAGES=(cmake ninja-build g++ libfftw3-dev libomp-dev)
+# The LLVM OpenMP runtime 19, not Debian 12's default libomp-dev (version 14,
+# whose workers can crash while several user threads open nested teams; see
+# the README). Installing it removes libomp-14-dev, which conflicts with it.
+ZUN_BUILD_PACKAGES=(cmake ninja-build g++ libfftw3-dev libomp-19-dev)
