@@ -1,9 +1,10 @@
 // Every plan that runs in a work slice counts toward that slice's size, in
 // every strategy class. For each sub-plan in turn, the hungry planner makes
-// that one plan need more work than all the others together with their
-// largest own work; a slice sized without it then runs into the next thread's
+// that one plan need more work than any other, by more than a line's rounding;
+// a slice sized without it then runs into the next thread's
 // slice or past workSize(), which the plans' stamps and the harness's guard
-// zone show.
+// zone show. Which plans a slice is sized for does not depend on the team the
+// runtime forms, so the suite runs in the default environment only.
 #include <gtest/gtest.h>
 
 #include <complex>
@@ -109,11 +110,11 @@ void expectBothPlacements(const SliceCase& c)
 }
 
 template <typename Precision>
-class WorkSlicesNumerical : public ::testing::Test {};
+class WorkSlices : public ::testing::Test {};
 using SlicePrecisions = ::testing::Types<support::Precision<float>, support::Precision<_Float16>>;
-TYPED_TEST_SUITE(WorkSlicesNumerical, SlicePrecisions, support::PrecisionNames);
+TYPED_TEST_SUITE(WorkSlices, SlicePrecisions, support::PrecisionNames);
 
-TYPED_TEST(WorkSlicesNumerical, EveryPlanFitsTheSliceItRunsIn)
+TYPED_TEST(WorkSlices, EveryPlanFitsTheSliceItRunsIn)
 {
     using T = typename TypeParam::Real;
     using C = std::complex<T>;
