@@ -306,7 +306,11 @@ Problems checkForm(const Compute<T, P>& plan, Direction direction, Form form, co
 {
     Problems problems(std::string(name(direction)) + (form ? " (WithArg)" : ""));
     Arrays<T> actual = prepared;
-    GuardedBuffer<T> work(static_cast<std::int64_t>(plan.workSize()), options.guardReals, options.misalignReals);
+    // A slice sized too small lets a plan write past workSize() by as much as
+    // that plan's own work: a guard as long as the buffer reports it instead
+    // of corrupting the heap.
+    const auto workReals = static_cast<std::int64_t>(plan.workSize());
+    GuardedBuffer<T> work(workReals, std::max(options.guardReals, workReals), options.misalignReals);
     run(plan, direction, form, actual, work.base());
 
     if (!layouts.inplace) checkUnchanged(actual.front(), prepared.front(), problems);
