@@ -95,9 +95,9 @@ const BadRequest badRequests[] = {
      Sound::Declined, Records::Whole, Kinds::RealOnly, 8, {}, true, Planner::NoCompanion},
     // Every planned row then reserves more work per thread than any buffer
     // holds; these reach each family on 8 threads in every precision.
-    {"work beyond any buffer, batch", {1, {{64, 0, 0}}, {64, 0, 0}}, Sound::Planned},
+    {"work beyond any buffer, batch", {1, {{16, 0, 0}}, {64, 0, 0}}, Sound::Planned},
     {"work beyond any buffer, row/column", {2, {{32, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Planned},
-    {"work beyond any buffer, planes", {3, {{32, 0, 0}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Sound::Planned},
+    {"work beyond any buffer, planes", {3, {{16, 0, 0}, {4, 0, 0}, {8, 0, 0}}, {1, 0, 0}}, Sound::Planned},
     {"work beyond any buffer, plane teams", {3, {{4, 0, 0}, {16, 0, 0}, {32, 0, 0}}, {1, 0, 0}}, Sound::Planned},
     {"work beyond any buffer, split", {4, {{6, 0, 0}, {8, 0, 0}, {10, 0, 0}, {12, 0, 0}}, {1, 0, 0}},
      Sound::Planned},
