@@ -87,8 +87,7 @@ void expectEveryRefusalDeclines(const Recorded<T, In, Out>& recorded, const std:
             recorder.declineNothing();
             recorder.clear();
             ASSERT_TRUE(planComesBack());
-            std::int64_t makes = 0;
-            for (const support::FactoryCall& call : recorder.calls()) makes += call.makeIndex >= 0;
+            const std::int64_t makes = support::makeCallCount(recorder.calls());
             ASSERT_GE(makes, 3);
             for (std::int64_t k = 0; k < makes; ++k) {
                 recorder.clear();

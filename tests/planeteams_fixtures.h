@@ -69,8 +69,7 @@ protected:
     void declineEachMakeOf(const Dim* dims, const Dim& batch)
     {
         SCOPED_TRACE(make<Strategy>(dims, batch, tuning)->toString());
-        std::int64_t makes = 0;
-        for (const support::FactoryCall& call : recorder->calls()) makes += call.makeIndex >= 0;
+        const std::int64_t makes = support::makeCallCount(recorder->calls());
         ASSERT_GE(makes, 5);
         for (std::int64_t declined = 0; declined < makes; ++declined) {
             recorder->declineMake(declined);

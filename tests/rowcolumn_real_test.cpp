@@ -397,8 +397,7 @@ TEST(RowColumnRealRecorded, ARefusedSubPlanDeclinesTheRequest)
         SCOPED_TRACE(support::name(placement));
         recorder->clear();
         ASSERT_TRUE(planComesBack(placement));
-        std::int64_t makes = 0;
-        for (const FactoryCall& call : recorder->calls()) makes += call.makeIndex >= 0;
+        const std::int64_t makes = support::makeCallCount(recorder->calls());
         ASSERT_GE(makes, 6);
         for (std::int64_t k = 0; k < makes; ++k) {
             recorder->clear();

@@ -57,6 +57,13 @@ inline void expectRequests(const std::vector<FactoryCall>& calls, const std::vec
     }
 }
 
+// How many make calls were asked for, declined or not: the sub-requests a
+// decline test refuses one by one.
+inline std::int64_t makeCallCount(const std::vector<FactoryCall>& calls)
+{
+    return std::count_if(calls.begin(), calls.end(), [](const FactoryCall& call) { return call.makeIndex >= 0; });
+}
+
 // Once make call `declined` was refused, the request declines as a whole and
 // asks for nothing more: no make call, no companion, no tuning entry follows.
 inline void expectNothingAskedAfter(const std::vector<FactoryCall>& calls, std::int64_t declined)
